@@ -25,11 +25,6 @@ void ByteSource::seek(int64_t offset, int whence) {
     pos_ = std::clamp<int64_t>(target, 0, size());
 }
 
-int ByteSource::getc() {
-    if (pos_ >= size()) return -1;
-    return data_[static_cast<size_t>(pos_++)];
-}
-
 size_t ByteSource::read(void* dest, size_t item_size, size_t count) {
     if (item_size == 0 || count == 0) return 0;
     const uint64_t avail = static_cast<uint64_t>(remaining());

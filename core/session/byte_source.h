@@ -25,7 +25,7 @@ public:
     void seek(int64_t offset, int whence = SEEK_SET);
     bool at_end() const { return pos_ >= size(); }
 
-    int getc();
+    int getc() { return pos_ < static_cast<int64_t>(data_.size()) ? data_[static_cast<size_t>(pos_++)] : -1; }
     // Reads up to count items of item_size bytes; returns whole items read.
     size_t read(void* dest, size_t item_size, size_t count);
     // Bytes available from the current position.

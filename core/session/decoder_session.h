@@ -15,6 +15,7 @@
 
 #include "core/loaders/loader_id.h"
 #include "core/session/byte_source.h"
+#include "core/tiff/tiff_state.h"
 
 namespace ostel::core {
 
@@ -152,6 +153,7 @@ public:
     // ---- Shared decoder state --------------------------------------------
     BitReaderState bits;
     int parse_depth = 0;              // nesting depth shared by all parsers
+    TiffState tiff;                   // directories of the current TIFF walk
 
     // ---- Input primitives ----------------------------------------------
     bool little_endian() const { return byte_order == 0x4949; }

@@ -1,0 +1,51 @@
+#pragma once
+// Every raw loader. Each reads from the session's input at the current
+// position (the decode entry seeks to raw_offset first) and writes
+// session.image; bad data is counted in short_read_count, never fatal.
+#include "core/session/decoder_session.h"
+
+namespace ostel::core {
+
+void lossless_image_load_raw(DecoderSession& s);
+void sraw_ycc_load_raw(DecoderSession& s);
+void dng_lossless_tiles_load_raw(DecoderSession& s);
+void packed_bits_load_raw(DecoderSession& s);
+void unpacked_load_raw(DecoderSession& s);
+void eight_bit_load_raw(DecoderSession& s);
+void nokia_load_raw(DecoderSession& s);
+void canon_compressed_load_raw(DecoderSession& s);
+void nikon_huffman_load_raw(DecoderSession& s);
+void pentax_table_load_raw(DecoderSession& s);
+void olympus_adaptive_load_raw(DecoderSession& s);
+void sony_load_raw(DecoderSession& s);
+void sony_arw_huffman_load_raw(DecoderSession& s);
+void sony_arw2_load_raw(DecoderSession& s);
+void panasonic_block_load_raw(DecoderSession& s);
+void fuji_load_raw(DecoderSession& s);
+void adobe_dng_load_raw_nc(DecoderSession& s);
+void phase_one_load_raw(DecoderSession& s);
+void phase_one_load_raw_c(DecoderSession& s);
+void sinar_4shot_load_raw(DecoderSession& s);
+void leaf_planes_load_raw(DecoderSession& s);
+void rgb48_load_raw(DecoderSession& s);
+void hasselblad_ljpeg_load_raw(DecoderSession& s);
+void kodak_yrgb_load_raw(DecoderSession& s);
+void kodak_262_load_raw(DecoderSession& s);
+void kodak_block_load_raw(DecoderSession& s);
+void kodak_ycc_load_raw(DecoderSession& s);
+void kodak_rgb16_load_raw(DecoderSession& s);
+void kodak_thumb_rgb_load_raw(DecoderSession& s);
+void kodak_radc_stream_load_raw(DecoderSession& s);
+void minolta_rd175_loader(DecoderSession& s);
+void rollei_packed_load_raw(DecoderSession& s);
+void smal_v6_loader(DecoderSession& s);
+void smal_v9_loader(DecoderSession& s);
+void canon_600_loader(DecoderSession& s);
+
+// Runs the loader the session selected (nothing for none or a refusal marker).
+void run_loader(DecoderSession& s, LoaderId id);
+
+// Shared DNG pixel placement (uncompressed and tiled lossless DNG).
+void dng_place_pixel(DecoderSession& s, int row, int col, const uint16_t*& cursor);
+
+}  // namespace ostel::core
