@@ -116,6 +116,19 @@ public:
     // Flash and exposure value of the CIFF shot records (PowerShot 600 loader).
     int flash_used = 0;
     double exposure_value = 0;
+    // Private values of a Phase One file, set by its container parser and
+    // read by the Phase One loaders and their calibration pass.
+    struct PhaseOneState {
+        int format = 0;              // storage format code
+        int64_t key_offset = 0;      // position of the two 16-bit pixel keys
+        int64_t strip_offset = 0;    // per-row offset table (compressed formats)
+        int64_t black_offset = 0;    // per-row black table, 0 when absent
+        int black = 0;               // block black level
+        int split_col = 0;           // first column of the right sensor half
+        int tag_21a = 0;             // calibration selector value
+        float sensor_temp = 0;       // sensor temperature
+    } phase_one;
+    int verbose = 0;                  // progress messages on the standard error stream
 
     // ---- 9. Thumbnail ---------------------------------------------------
     int64_t thumb_offset = 0;
