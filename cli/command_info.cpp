@@ -8,7 +8,7 @@
 #include "cli/commands.h"
 #include "cli/json_writer.h"
 #include "core/identify/identify.h"
-#include "core/session/core_failure.h"
+#include "cli/session_loading.h"
 
 namespace ostel::cli {
 
@@ -40,21 +40,8 @@ struct InfoResult {
 
 InfoResult identify_one(const std::string& path, DecoderSession& s) {
     InfoResult r{path, false, ""};
-    if (!core::ByteSource::load_file(path, s.input)) {
-        r.message = "File not found";
-        return r;
-    }
-    try {
-        core::identify_file(s);
-    } catch (const core::CoreFailure&) {
-        r.message = "Memory allocation error";
-        return r;
-    } catch (const std::bad_alloc&) {
-        r.message = "Memory allocation error";
-        return r;
-    }
-    r.ok = s.raw_count != 0;
-    if (!r.ok) r.message = "Wrong file header";
+    r.message = run_core_entry(path, s, [](DecoderSession& session) { core::identify_file(session); });
+    r.ok = r.message.empty();
     return r;
 }
 

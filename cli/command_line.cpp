@@ -24,6 +24,8 @@ int run_command_line(int argc, char** argv) {
     const std::string command = argv[1];
     const std::vector<std::string> args(argv + 2, argv + argc);
     if (command == "info") return command_info(args, std::cout, std::cerr);
+    if (command == "raw") return command_raw(args, std::cout, std::cerr);
+    if (command == "thumb") return command_thumb(args, std::cout, std::cerr);
     if (command == "--help" || command == "-h") {
         print_usage(std::cout);
         return kExitOk;
