@@ -116,19 +116,6 @@ public:
     // Flash and exposure value of the CIFF shot records (PowerShot 600 loader).
     int flash_used = 0;
     double exposure_value = 0;
-    // Private values of the Phase One container, read by that maker's loaders
-    // and calibration step.
-    struct PhaseOneBlock {
-        int format = 0;             // storage format code
-        int64_t key_offset = 0;     // position of the two masking key words
-        int64_t strip_offset = 0;   // table of per-row data offsets
-        int64_t black_offset = 0;   // table of per-row black pairs (0: none)
-        int black = 0;              // block black level
-        int split_column = 0;       // first column of the right-hand black
-        uint32_t tag_21a = 0;
-        float tag_210 = 0;          // sensor temperature
-    };
-    PhaseOneBlock phase_one;
     // Private values of a Phase One file, set by its container parser and
     // read by the Phase One loaders and their calibration pass.
     struct PhaseOneState {
@@ -169,7 +156,6 @@ public:
     int output_bits = 16;
     int output_as_tiff = 0;
     int shot_index = 0;
-    int verbose = 0;                  // progress messages on the standard error stream
     int highlight_mode = 0;           // highlight handling switch of the processing steps
     int apply_white_balance = 0;
     double srgb_to_xyz[3][3] = {{0.412453, 0.357580, 0.180423},
