@@ -157,7 +157,8 @@ public:
     int output_as_tiff = 0;
     int shot_index = 0;
     int highlight_mode = 0;           // highlight handling switch of the processing steps
-    int apply_white_balance = 0;
+    int apply_scaling = 0;            // 0: balance_and_scale only computes multipliers
+    int four_color_rgb = 0;           // keep the two greens apart as a fourth colour
     double srgb_to_xyz[3][3] = {{0.412453, 0.357580, 0.180423},
                                 {0.212671, 0.715160, 0.072169},
                                 {0.019334, 0.119193, 0.950227}};
