@@ -45,6 +45,12 @@ void canon_600_loader(DecoderSession& s);
 // Runs the loader the session selected (nothing for none or a refusal marker).
 void run_loader(DecoderSession& s, LoaderId id);
 
+// Black level from the masked columns left and right of the visible area:
+// evens out the two column phases and sets black_level. dark_sum[0] and
+// [1] hold the sums of the even and odd masked columns, dark_count their
+// number of samples together. Shared by the lossless JPEG and CRW loaders.
+void apply_masked_column_black(DecoderSession& s, const double dark_sum[2], int64_t dark_count);
+
 // Shared DNG pixel placement (uncompressed and tiled lossless DNG).
 void dng_place_pixel(DecoderSession& s, int row, int col, const uint16_t*& cursor);
 

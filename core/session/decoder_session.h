@@ -136,6 +136,7 @@ public:
     int thumb_width = 0, thumb_height = 0;
     int thumb_format = 0;
     std::vector<uint8_t> thumb_data;
+    int64_t thumb_data_length = 0;    // bytes delivered in thumb_data
     int thumb_kind = 0;               // 0 none, 1 JPEG bytes, 2 BGR0 bitmap
     int thumb_to_memory = 0;
     int thumb_bitmap_height = 0, thumb_bitmap_width = 0;
