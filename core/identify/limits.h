@@ -12,6 +12,7 @@ inline constexpr int kMinDimension = 22;
 inline constexpr int kMaxDimension = 65535;
 inline constexpr int64_t kMaxImageBytes = int64_t(2) << 30;  // 2 GiB of 4 x 16-bit pixels
 inline constexpr unsigned kMaxIfdEntries = 512;
+inline constexpr int kMaxRawCount = 16;           // shots in one file
 
 // True when [offset, offset + length) lies inside the file.
 inline bool within_file(const DecoderSession& s, int64_t offset, int64_t length) {

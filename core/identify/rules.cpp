@@ -1,0 +1,95 @@
+// Rules identification applies itself around the per-camera chain: DNG
+// handling, the maker-wide rules, and the finishing of every file.
+#include <cstdio>
+#include <cstring>
+
+#include "core/identify/identify_steps.h"
+#include "core/identify/parsers.h"
+
+namespace ostel::core {
+
+void apply_dng_rules(DecoderSession& s) {
+    if (s.cfa_pattern == 0xFFFFFFFF) s.cfa_pattern = 0;
+    if (s.cfa_pattern)
+        s.raw_count = s.samples_per_pixel;  // one shot per sample plane
+    else
+        s.color_count = s.samples_per_pixel;
+    if (s.compression == 1) s.loader = LoaderId::adobe_dng_load_raw_nc;
+    if (s.compression == 7) s.loader = LoaderId::dng_lossless_tiles_load_raw;
+}
+
+bool apply_maker_rules(DecoderSession& s, const uint8_t (&header)[kHeaderBytes]) {
+    const bool canon = std::strcmp(s.make, "Canon") == 0;
+    if (canon)
+        s.loader = std::memcmp(header + 6, "HEAPCCDR", 8) == 0 ? LoaderId::canon_compressed_load_raw
+                                                                 : LoaderId::lossless_image_load_raw;
+    if (std::strcmp(s.make, "NIKON") == 0) {
+        if (s.loader == LoaderId::none) s.loader = LoaderId::packed_bits_load_raw;
+        if (s.model[0] == 'E') {
+            s.packing_flags |= 2;
+            if (s.raw_offset == 0) s.packing_flags |= 4;
+        }
+    }
+    if (std::strcmp(s.make, "CASIO") == 0) {
+        s.loader = LoaderId::packed_bits_load_raw;
+        s.white_level = 3967;
+    }
+    if (s.foveon_file) {
+        if (s.height * 2 < s.width) s.pixel_aspect = 0.5;
+        if (s.height > s.width) s.pixel_aspect = 2;
+        // No loader for these sensors: refused.
+        s.cfa_pattern = 0;
+        s.loader = LoaderId::none;
+        s.raw_count = 0;
+    }
+    if (canon && s.bits_per_sample == 15) {
+        // Reduced-size raw: luma and chroma samples, no colour filter.
+        if (s.width == 3344) s.width -= 66 + 6;
+        if (s.width == 3872) s.width -= 6;
+        s.cfa_pattern = 0;
+        s.loader = LoaderId::sraw_ycc_load_raw;
+        return false;
+    }
+    return true;
+}
+
+void finish_non_dng(DecoderSession& s) {
+    if (!s.model[0]) std::snprintf(s.model, sizeof s.model, "%dx%d", s.width, s.height);
+    if (s.cfa_pattern == 0xFFFFFFFF) s.cfa_pattern = 0x94949494;
+    if (s.no_camera_matrix) {
+        apply_camera_table(s, s.make, s.model);
+        if (s.loader == LoaderId::kodak_radc_stream_load_raw && s.no_camera_matrix)
+            apply_camera_table(s, "Apple", "Quicktake");
+    }
+    if (s.thumb_offset && !s.thumb_height) {
+        int w = 0, h = 0;
+        if (read_jpeg_frame_size(s, s.thumb_offset, w, h)) {
+            s.thumb_width = w;
+            s.thumb_height = h;
+        }
+    }
+}
+
+uint32_t split_second_green(uint32_t pattern) {
+    for (int shift = 0; shift < 32; shift += 4) {
+        const uint32_t group = (pattern >> shift) & 15;
+        if (group == 9) pattern |= 2u << shift;
+        if (group == 6) pattern |= 8u << shift;
+    }
+    return pattern;
+}
+
+void finish_common(DecoderSession& s) {
+    if (s.bits_per_sample == 0) s.bits_per_sample = 12;
+    // Wider samples are refused by the guards; no shift past the word here.
+    if (s.white_level == 0 && s.bits_per_sample > 0 && s.bits_per_sample <= 16)
+        s.white_level = (1 << s.bits_per_sample) - 1;
+    if (s.loader == LoaderId::none || s.height < 22) s.raw_count = 0;
+    if (s.loader == LoaderId::kodak_jpeg_loader) s.raw_count = 0;
+    if (!s.color_letters[0]) set_text(s.color_letters, s.color_count == 3 ? "RGB" : "GMCY");
+    if (s.stored_height == 0) s.stored_height = s.height;
+    if (s.stored_width == 0) s.stored_width = s.width;
+    if (s.cfa_pattern && s.color_count == 3) s.cfa_pattern = split_second_green(s.cfa_pattern);
+}
+
+}  // namespace ostel::core
