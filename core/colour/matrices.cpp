@@ -82,9 +82,14 @@ void set_camera_matrix(DecoderSession& s, const double xyz_to_camera[4][3]) {
 
     double inverse[4][3] = {};
     pseudo_inverse(cam_to_srgb, inverse, colours);
-    for (int i = 0; i < colours; ++i)
-        for (int j = 0; j < 3; ++j)
-            if (!std::isfinite(inverse[i][j])) return;
+    // The elimination does not pivot, so a singular matrix may come out as
+    // large finite values rather than infinities: require a true inverse.
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j) {
+            double sum = 0;
+            for (int k = 0; k < colours; ++k) sum += inverse[k][i] * cam_to_srgb[k][j];
+            if (!std::isfinite(sum) || std::fabs(sum - (i == j)) > 1e-3) return;
+        }
 
     for (int i = 0; i < 3; ++i)
         for (int j = 0; j < 3; ++j) s.xyz_to_cam[i][j] = static_cast<float>(xyz_to_camera[i][j]);
