@@ -1,0 +1,69 @@
+#pragma once
+// The simulated camera: a sensor with a colour filter, a colour response,
+// levels and optional noise. render_mosaic() gives the exact values that a
+// loader must hand back for a file written from the mosaic.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tools/simcam/scene.h"
+
+namespace ostel::simcam {
+
+// Common filter layouts as 32-bit pattern words (two bits per site, eight
+// rows by two columns, colour 0 red, 1 green, 2 blue).
+inline constexpr uint32_t kRggb = 0x94949494;
+inline constexpr uint32_t kBggr = 0x16161616;
+inline constexpr uint32_t kGrbg = 0x61616161;
+inline constexpr uint32_t kGbrg = 0x49494949;
+
+struct Camera {
+    std::string make = "Canon";
+    std::string model = "Canon EOS 30D";
+    int width = 256;   // sensor sites per row
+    int height = 192;  // sensor rows
+    uint32_t cfa_pattern = kRggb;
+    int bits = 12;
+    int black = 128;
+    int white = 4095;  // brightest value the sensor delivers (at most 2^bits - 1)
+    // XYZ to camera colour, rows red, green, blue filter.
+    double xyz_to_cam[3][3] = {{0.6939, -0.1104, -0.0634}, {-0.5776, 1.3565, 0.2451}, {-0.1284, 0.2187, 0.7028}};
+    double noise_sigma = 0;  // standard deviation in raw units; 0 = noiseless
+    uint64_t seed = 1;       // noise is deterministic per seed
+
+    // Colour of a sensor site by the pattern word.
+    int color_at(int row, int col) const {
+        return (cfa_pattern >> ((((row << 1) & 14) | (col & 1)) << 1)) & 3;
+    }
+};
+
+// One sensor readout: height x width values, row-major.
+struct Mosaic {
+    int width = 0;
+    int height = 0;
+    std::vector<uint16_t> values;
+
+    uint16_t at(int row, int col) const {
+        return values[static_cast<size_t>(row) * static_cast<size_t>(width) + static_cast<size_t>(col)];
+    }
+    uint16_t& at(int row, int col) {
+        return values[static_cast<size_t>(row) * static_cast<size_t>(width) + static_cast<size_t>(col)];
+    }
+};
+
+Mosaic render_mosaic(const Scene& scene, const Camera& camera);
+
+// Small deterministic generator (the standard distributions differ between
+// library implementations, so tests could not pin their output).
+class Rng {
+public:
+    explicit Rng(uint64_t seed) : state_(seed) {}
+    uint64_t next();
+    double uniform();   // [0, 1)
+    double gaussian();  // mean 0, deviation 1
+
+private:
+    uint64_t state_;
+};
+
+}  // namespace ostel::simcam

@@ -1,0 +1,92 @@
+// Digital negative files: one raw directory in IFD0, either an uncompressed
+// strip or a grid of lossless JPEG tiles (two components per tile line).
+#include <stdexcept>
+
+#include "tools/simcam/format_common.h"
+#include "tools/simcam/formats.h"
+#include "tools/simcam/ljpeg_encoder.h"
+
+namespace ostel::simcam {
+
+namespace {
+
+std::vector<TiffEntry> dng_entries(const TiffWriter& w, const Camera& cam) {
+    std::vector<double> matrix;
+    for (const auto& row : cam.xyz_to_cam)
+        for (double v : row) matrix.push_back(v);
+    auto e = detail::cfa_entries(w, cam);
+    e.push_back(w.ascii(271, cam.make));
+    e.push_back(w.ascii(272, cam.model));
+    e.push_back(w.shorts(274, {1}));
+    e.push_back(w.bytes_entry(50706, kByte, {1, 4, 0, 0}));
+    e.push_back(w.ascii(50708, cam.make + " " + cam.model));
+    e.push_back(w.longs(50714, {static_cast<uint32_t>(cam.black)}));
+    e.push_back(w.longs(50717, {static_cast<uint32_t>(cam.white)}));
+    e.push_back(w.srationals(50721, matrix));
+    e.push_back(w.shorts(50778, {21}));  // D65
+    return e;
+}
+
+}  // namespace
+
+std::vector<uint8_t> write_dng(const Mosaic& m, const Camera& cam) {
+    TiffWriter w(true);
+    const size_t first_ifd = w.header();
+    const int bits = cam.bits >= 16 ? 16 : cam.bits;
+    const auto strip = bits == 16 ? detail::words(w, m) : detail::pack_msb(m, bits);
+    const uint32_t data = w.append(strip);
+    const uint32_t exif = detail::write_exif(w, {});
+    auto e = detail::raw_image_entries(w, m, bits, 1);
+    auto extra = dng_entries(w, cam);
+    e.insert(e.end(), extra.begin(), extra.end());
+    e.push_back(w.longs(273, {data}));
+    e.push_back(w.longs(278, {static_cast<uint32_t>(m.height)}));
+    e.push_back(w.longs(279, {static_cast<uint32_t>(strip.size())}));
+    e.push_back(w.longs(34665, {exif}));
+    w.patch_u32(first_ifd, w.write_ifd(std::move(e)));
+    return std::move(w.bytes());
+}
+
+std::vector<uint8_t> write_dng_ljpeg(const Mosaic& m, const Camera& cam, int tile_width, int tile_length) {
+    // Default: a 2 x 2 grid, so there is always more than one tile.
+    if (tile_width <= 0) tile_width = m.width / 2;
+    if (tile_length <= 0) tile_length = m.height / 2;
+    if (tile_width < 2 || tile_width % 2 || tile_length < 1 || m.width % tile_width || m.height % tile_length)
+        throw std::invalid_argument("write_dng_ljpeg: tiles must divide the image, even width");
+    const int across = m.width / tile_width;
+    const int down = m.height / tile_length;
+    if (across * down < 2) throw std::invalid_argument("write_dng_ljpeg: needs at least two tiles");
+
+    TiffWriter w(true);
+    const size_t first_ifd = w.header();
+    std::vector<uint32_t> offsets, counts;
+    for (int ty = 0; ty < down; ++ty) {
+        for (int tx = 0; tx < across; ++tx) {
+            std::vector<uint16_t> tile;
+            tile.reserve(static_cast<size_t>(tile_width) * tile_length);
+            for (int r = 0; r < tile_length; ++r)
+                for (int c = 0; c < tile_width; ++c) tile.push_back(m.at(ty * tile_length + r, tx * tile_width + c));
+            LjpegFrame f;
+            f.wide = tile_width / 2;
+            f.high = tile_length;
+            f.components = 2;
+            f.bits = cam.bits;
+            const auto jpeg = encode_ljpeg(f, tile);
+            offsets.push_back(w.append(jpeg));
+            counts.push_back(static_cast<uint32_t>(jpeg.size()));
+        }
+    }
+    const uint32_t exif = detail::write_exif(w, {});
+    auto e = detail::raw_image_entries(w, m, cam.bits, 7);
+    auto extra = dng_entries(w, cam);
+    e.insert(e.end(), extra.begin(), extra.end());
+    e.push_back(w.longs(322, {static_cast<uint32_t>(tile_width)}));
+    e.push_back(w.longs(323, {static_cast<uint32_t>(tile_length)}));
+    e.push_back(w.longs(324, offsets));
+    e.push_back(w.longs(325, counts));
+    e.push_back(w.longs(34665, {exif}));
+    w.patch_u32(first_ifd, w.write_ifd(std::move(e)));
+    return std::move(w.bytes());
+}
+
+}  // namespace ostel::simcam

@@ -1,0 +1,26 @@
+#pragma once
+// Pieces shared by the container writers.
+#include <cstdint>
+#include <vector>
+
+#include "tools/simcam/camera.h"
+#include "tools/simcam/tiff_writer.h"
+
+namespace ostel::simcam::detail {
+
+// CFA repeat dimensions and the 2 x 2 pattern bytes (0 red, 1 green, 2 blue).
+std::vector<TiffEntry> cfa_entries(const TiffWriter& w, const Camera& cam);
+
+// Writes an Exif directory with shooting data and, when given, a maker
+// note; returns its offset.
+uint32_t write_exif(TiffWriter& w, const std::vector<uint8_t>& maker_note);
+
+// Entries every raw directory carries: size, bits, compression, pattern.
+std::vector<TiffEntry> raw_image_entries(const TiffWriter& w, const Mosaic& m, int bits, int compression);
+
+// Mosaic rows packed MSB first at the given bit width, each row padded to a byte.
+std::vector<uint8_t> pack_msb(const Mosaic& m, int bits);
+// Mosaic as 16-bit words in the writer's byte order.
+std::vector<uint8_t> words(const TiffWriter& w, const Mosaic& m);
+
+}  // namespace ostel::simcam::detail

@@ -1,0 +1,44 @@
+#pragma once
+// Raw file writers of the simulated camera. Each returns the whole file in
+// memory; the mosaic is stored so that the camera's loader gives it back
+// exactly (all formats here are lossless).
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tools/simcam/camera.h"
+
+namespace ostel::simcam {
+
+enum class Format : uint8_t {
+    cr2,             // TIFF tree, lossless JPEG in vertical slices, 2 components
+    dng,             // uncompressed strip (16-bit words, or packed below 16 bits)
+    dng_ljpeg,       // lossless JPEG tiles
+    nef,             // uncompressed 12-bit, packed MSB first
+    nef_compressed,  // Huffman-coded differences (12 or 14 bits)
+    pef,             // uncompressed 16-bit words
+    pef_compressed,  // Huffman-coded differences with the table in the maker note
+    count_
+};
+
+std::string_view format_name(Format f);
+// Parses a name as printed by format_name; false when unknown.
+bool parse_format(std::string_view name, Format& out);
+// A camera that identification accepts for the format (make, model, pattern, bits).
+Camera camera_for(Format f, int width = 256, int height = 192);
+
+std::vector<uint8_t> write_raw(Format f, const Mosaic& m, const Camera& cam);
+
+std::vector<uint8_t> write_cr2(const Mosaic& m, const Camera& cam);
+std::vector<uint8_t> write_dng(const Mosaic& m, const Camera& cam);
+std::vector<uint8_t> write_dng_ljpeg(const Mosaic& m, const Camera& cam, int tile_width = 0, int tile_length = 0);
+std::vector<uint8_t> write_nef(const Mosaic& m, const Camera& cam);
+std::vector<uint8_t> write_nef_compressed(const Mosaic& m, const Camera& cam);
+std::vector<uint8_t> write_pef(const Mosaic& m, const Camera& cam);
+std::vector<uint8_t> write_pef_compressed(const Mosaic& m, const Camera& cam);
+
+// Writes bytes to a file; false on any error.
+bool save_file(const std::string& path, const std::vector<uint8_t>& bytes);
+
+}  // namespace ostel::simcam

@@ -1,0 +1,66 @@
+#include "tools/simcam/scene.h"
+
+#include <cmath>
+
+namespace ostel::simcam {
+
+// Published sRGB renderings of the classic 24-patch colour chart.
+const std::array<std::array<uint8_t, 3>, 24> kChartSrgb = {{
+    {115, 82, 68},  {194, 150, 130}, {98, 122, 157},  {87, 108, 67},   {133, 128, 177}, {103, 189, 170},
+    {214, 126, 44}, {80, 91, 166},   {193, 90, 99},   {94, 60, 108},   {157, 188, 64},  {224, 163, 46},
+    {56, 61, 150},  {70, 148, 73},   {175, 54, 60},   {231, 199, 31},  {187, 86, 149},  {8, 133, 161},
+    {243, 243, 242}, {200, 200, 200}, {160, 160, 160}, {122, 122, 121}, {85, 85, 85},    {52, 52, 52},
+}};
+
+double srgb_to_linear(uint8_t code) {
+    const double v = code / 255.0;
+    return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+}
+
+namespace {
+
+Rgb chart_at(int row, int col, int height, int width) {
+    const int pr = std::min(3, row * 4 / std::max(1, height));
+    const int pc = std::min(5, col * 6 / std::max(1, width));
+    const auto& p = kChartSrgb[static_cast<size_t>(pr * 6 + pc)];
+    return {srgb_to_linear(p[0]), srgb_to_linear(p[1]), srgb_to_linear(p[2])};
+}
+
+Rgb grey(double v) { return {v, v, v}; }
+
+Rgb ramp_at(int col, int width) { return grey(width > 1 ? double(col) / (width - 1) : 0.0); }
+
+Rgb edges_at(int row, int col, int width) {
+    // Left third: one-pixel vertical stripes; middle: two-pixel horizontal
+    // stripes; right: a one-pixel checkerboard. All at full contrast.
+    const int third = std::max(1, width / 3);
+    bool on;
+    if (col < third) {
+        on = col & 1;
+    } else if (col < 2 * third) {
+        on = (row >> 1) & 1;
+    } else {
+        on = (row ^ col) & 1;
+    }
+    return grey(on ? 0.9 : 0.02);
+}
+
+}  // namespace
+
+Rgb Scene::sample(int row, int col, int height, int width) const {
+    switch (kind) {
+        case SceneKind::chart: return chart_at(row, col, height, width);
+        case SceneKind::grey_ramp: return ramp_at(col, width);
+        case SceneKind::edges: return edges_at(row, col, width);
+        case SceneKind::flat: return grey(flat_level);
+        case SceneKind::composite: break;
+    }
+    const int chart_rows = height * 2 / 3;
+    if (row < chart_rows) return chart_at(row, col, chart_rows, width);
+    const int quarter = std::max(1, width / 4);
+    if (col < 2 * quarter) return ramp_at(col, 2 * quarter);
+    if (col < 3 * quarter) return edges_at(row, col - 2 * quarter, quarter);
+    return grey(flat_level);
+}
+
+}  // namespace ostel::simcam

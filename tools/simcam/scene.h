@@ -1,0 +1,34 @@
+#pragma once
+// Synthetic scenes for the simulated camera: what the lens would project onto
+// the sensor, as linear-light RGB in [0, 1] (sRGB primaries, D65 white).
+#include <array>
+#include <cstdint>
+
+namespace ostel::simcam {
+
+using Rgb = std::array<double, 3>;
+
+enum class SceneKind : uint8_t {
+    chart,      // 6 x 4 colour chart over the whole frame
+    grey_ramp,  // horizontal ramp from black to white
+    edges,      // fine stripes and a checkerboard at pixel scale
+    flat,       // one uniform grey level
+    composite,  // chart on top, ramp, edges and flat field in a strip below
+};
+
+struct Scene {
+    SceneKind kind = SceneKind::composite;
+    double flat_level = 0.18;  // linear level of the flat field
+    double exposure = 1.0;     // multiplies every value before clipping in the camera
+
+    // Linear RGB at sensor position (row, col) of a frame of the given size.
+    Rgb sample(int row, int col, int height, int width) const;
+};
+
+// The 24 chart patches as 8-bit sRGB values, row by row (4 rows of 6).
+extern const std::array<std::array<uint8_t, 3>, 24> kChartSrgb;
+
+// The sRGB transfer function undone: 8-bit code value to linear light.
+double srgb_to_linear(uint8_t code);
+
+}  // namespace ostel::simcam
