@@ -1,5 +1,6 @@
 #pragma once
-// Candidate images collected by one TIFF tree walk.
+// Candidate images collected by one TIFF tree walk, and the state that lives
+// only while one directory is being walked.
 #include <array>
 #include <cstdint>
 
@@ -14,8 +15,32 @@ struct TiffIfd {
 
 struct TiffState {
     static constexpr int kMaxIfds = 10;
+    // Total work (entries walked plus bytes scanned by the larger handlers)
+    // that one file may cost; keeps self-referencing trees from multiplying.
+    static constexpr int64_t kWorkBudget = int64_t(1) << 24;
+
     std::array<TiffIfd, kMaxIfds> ifds{};
     int ifd_count = 0;
+    int tree_depth = 0;              // nested tree walks in progress
+    int64_t work_left = kWorkBudget;
+};
+
+// State private to the walk of one directory; starts fresh for every directory.
+struct IfdWalkState {
+    uint8_t cfa_bytes[16] = {};
+    int cfa_count = 16;
+    uint8_t plane_map[4] = {0, 1, 2, 3};
+    bool has_color_matrix = false;
+    double calibration[4][4] = {{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {0, 0, 0, 1}};
+    double analog_balance[4] = {1, 1, 1, 1};
+    double as_shot_neutral[4] = {0, 0, 0, 0};
+    double xyz_white[3] = {1, 1, 1};
+    double color_matrix[4][3] = {};
+    int64_t imacon_length = 0;
+    int64_t sony_offset = 0;
+    uint32_t sony_length = 0;
+    uint32_t sony_key = 0;
+    int curve_breaks[6] = {0, 0, 0, 0, 0, 4095};
 };
 
 }  // namespace ostel::core
