@@ -59,6 +59,7 @@ bool read_chunk(DecoderSession& s) {
         }
     } else if (std::memcmp(tag, "IDIT", 4) == 0 && size < 64) {
         read_text_date(s, size);
+        s.seek(end);  // the text read may run past a short chunk
     } else {
         s.seek(size, SEEK_CUR);
     }
