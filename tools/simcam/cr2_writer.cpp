@@ -32,34 +32,36 @@ std::vector<uint8_t> write_cr2(const Mosaic& m, const Camera& cam) {
     frame.bits = cam.bits;
     const auto jpeg = encode_ljpeg(frame, seq);
 
-    TiffWriter w(true);
-    const size_t first_ifd = w.header();
-    w.text("CR");
-    w.u8(2);
-    w.u8(0);
-    const size_t raw_ifd_field = w.size();
-    w.u32(0);
-
-    const uint32_t data = w.append(jpeg);
-    const uint32_t raw_ifd = w.write_ifd({
-        w.shorts(259, {6}),
-        w.longs(273, {data}),
-        w.longs(279, {static_cast<uint32_t>(jpeg.size())}),
-        w.shorts(50752, {static_cast<uint32_t>(full), static_cast<uint32_t>(slice), static_cast<uint32_t>(last)}),
-    });
-    const uint32_t exif = detail::write_exif(w, {});
-    const uint32_t ifd0 = w.write_ifd(
-        {
-            w.ascii(271, cam.make),
-            w.ascii(272, cam.model),
-            w.shorts(274, {1}),
-            w.ascii(306, "2024:05:17 10:30:00"),
-            w.longs(34665, {exif}),
-        },
-        raw_ifd);
-    w.patch_u32(first_ifd, ifd0);
-    w.patch_u32(raw_ifd_field, raw_ifd);
-    return std::move(w.bytes());
+    const auto build = [&](const std::vector<uint32_t>& data) {
+        TiffWriter w(true);
+        const size_t first_ifd = w.header();
+        w.text("CR");
+        w.u8(2);
+        w.u8(0);
+        const size_t raw_ifd_field = w.size();
+        w.u32(0);
+        const uint32_t raw_ifd = w.write_ifd({
+            w.shorts(259, {6}),
+            w.longs(273, {data[0]}),
+            w.longs(279, {static_cast<uint32_t>(jpeg.size())}),
+            w.shorts(50752,
+                     {static_cast<uint32_t>(full), static_cast<uint32_t>(slice), static_cast<uint32_t>(last)}),
+        });
+        const uint32_t exif = detail::write_exif(w, {});
+        const uint32_t ifd0 = w.write_ifd(
+            {
+                w.ascii(271, cam.make),
+                w.ascii(272, cam.model),
+                w.shorts(274, {1}),
+                w.ascii(306, "2024:05:17 10:30:00"),
+                w.longs(34665, {exif}),
+            },
+            raw_ifd);
+        w.patch_u32(first_ifd, ifd0);
+        w.patch_u32(raw_ifd_field, raw_ifd);
+        return w;
+    };
+    return detail::layout(build, {jpeg});
 }
 
 }  // namespace ostel::simcam

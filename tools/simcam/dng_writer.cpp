@@ -30,21 +30,23 @@ std::vector<TiffEntry> dng_entries(const TiffWriter& w, const Camera& cam) {
 }  // namespace
 
 std::vector<uint8_t> write_dng(const Mosaic& m, const Camera& cam) {
-    TiffWriter w(true);
-    const size_t first_ifd = w.header();
     const int bits = cam.bits >= 16 ? 16 : cam.bits;
-    const auto strip = bits == 16 ? detail::words(w, m) : detail::pack_msb(m, bits);
-    const uint32_t data = w.append(strip);
-    const uint32_t exif = detail::write_exif(w, {});
-    auto e = detail::raw_image_entries(w, m, bits, 1);
-    auto extra = dng_entries(w, cam);
-    e.insert(e.end(), extra.begin(), extra.end());
-    e.push_back(w.longs(273, {data}));
-    e.push_back(w.longs(278, {static_cast<uint32_t>(m.height)}));
-    e.push_back(w.longs(279, {static_cast<uint32_t>(strip.size())}));
-    e.push_back(w.longs(34665, {exif}));
-    w.patch_u32(first_ifd, w.write_ifd(std::move(e)));
-    return std::move(w.bytes());
+    const auto strip = bits == 16 ? detail::words(TiffWriter(true), m) : detail::pack_msb(m, bits);
+    const auto build = [&](const std::vector<uint32_t>& data) {
+        TiffWriter w(true);
+        const size_t first_ifd = w.header();
+        const uint32_t exif = detail::write_exif(w, {});
+        auto e = detail::raw_image_entries(w, m, bits, 1);
+        auto extra = dng_entries(w, cam);
+        e.insert(e.end(), extra.begin(), extra.end());
+        e.push_back(w.longs(273, {data[0]}));
+        e.push_back(w.longs(278, {static_cast<uint32_t>(m.height)}));
+        e.push_back(w.longs(279, {static_cast<uint32_t>(strip.size())}));
+        e.push_back(w.longs(34665, {exif}));
+        w.patch_u32(first_ifd, w.write_ifd(std::move(e)));
+        return w;
+    };
+    return detail::layout(build, {strip});
 }
 
 std::vector<uint8_t> write_dng_ljpeg(const Mosaic& m, const Camera& cam, int tile_width, int tile_length) {
@@ -57,9 +59,8 @@ std::vector<uint8_t> write_dng_ljpeg(const Mosaic& m, const Camera& cam, int til
     const int down = m.height / tile_length;
     if (across * down < 2) throw std::invalid_argument("write_dng_ljpeg: needs at least two tiles");
 
-    TiffWriter w(true);
-    const size_t first_ifd = w.header();
-    std::vector<uint32_t> offsets, counts;
+    std::vector<std::vector<uint8_t>> tiles;
+    std::vector<uint32_t> counts;
     for (int ty = 0; ty < down; ++ty) {
         for (int tx = 0; tx < across; ++tx) {
             std::vector<uint16_t> tile;
@@ -71,22 +72,26 @@ std::vector<uint8_t> write_dng_ljpeg(const Mosaic& m, const Camera& cam, int til
             f.high = tile_length;
             f.components = 2;
             f.bits = cam.bits;
-            const auto jpeg = encode_ljpeg(f, tile);
-            offsets.push_back(w.append(jpeg));
-            counts.push_back(static_cast<uint32_t>(jpeg.size()));
+            tiles.push_back(encode_ljpeg(f, tile));
+            counts.push_back(static_cast<uint32_t>(tiles.back().size()));
         }
     }
-    const uint32_t exif = detail::write_exif(w, {});
-    auto e = detail::raw_image_entries(w, m, cam.bits, 7);
-    auto extra = dng_entries(w, cam);
-    e.insert(e.end(), extra.begin(), extra.end());
-    e.push_back(w.longs(322, {static_cast<uint32_t>(tile_width)}));
-    e.push_back(w.longs(323, {static_cast<uint32_t>(tile_length)}));
-    e.push_back(w.longs(324, offsets));
-    e.push_back(w.longs(325, counts));
-    e.push_back(w.longs(34665, {exif}));
-    w.patch_u32(first_ifd, w.write_ifd(std::move(e)));
-    return std::move(w.bytes());
+    const auto build = [&](const std::vector<uint32_t>& offsets) {
+        TiffWriter w(true);
+        const size_t first_ifd = w.header();
+        const uint32_t exif = detail::write_exif(w, {});
+        auto e = detail::raw_image_entries(w, m, cam.bits, 7);
+        auto extra = dng_entries(w, cam);
+        e.insert(e.end(), extra.begin(), extra.end());
+        e.push_back(w.longs(322, {static_cast<uint32_t>(tile_width)}));
+        e.push_back(w.longs(323, {static_cast<uint32_t>(tile_length)}));
+        e.push_back(w.longs(324, offsets));
+        e.push_back(w.longs(325, counts));
+        e.push_back(w.longs(34665, {exif}));
+        w.patch_u32(first_ifd, w.write_ifd(std::move(e)));
+        return w;
+    };
+    return detail::layout(build, tiles);
 }
 
 }  // namespace ostel::simcam

@@ -1,5 +1,7 @@
 #include "tools/simcam/format_common.h"
 
+#include <stdexcept>
+
 #include "tools/simcam/bit_writer.h"
 
 namespace ostel::simcam::detail {
@@ -33,6 +35,30 @@ std::vector<TiffEntry> raw_image_entries(const TiffWriter& w, const Mosaic& m, i
         w.shorts(262, {32803}),
         w.shorts(277, {1}),
     };
+}
+
+std::vector<uint8_t> layout(const std::function<TiffWriter(const std::vector<uint32_t>&)>& build,
+                            const std::vector<std::vector<uint8_t>>& blocks) {
+    uint32_t start = 0;
+    for (int pass = 0; pass < 4; ++pass) {
+        std::vector<uint32_t> offsets;
+        uint32_t at = start;
+        for (const auto& b : blocks) {
+            offsets.push_back(at);
+            at += static_cast<uint32_t>((b.size() + 1) & ~size_t(1));
+        }
+        TiffWriter w = build(offsets);
+        w.align(16);
+        if (w.size() == start) {
+            for (const auto& b : blocks) {
+                w.bytes().insert(w.bytes().end(), b.begin(), b.end());
+                w.align(2);
+            }
+            return std::move(w.bytes());
+        }
+        start = w.size();
+    }
+    throw std::logic_error("layout: metadata size does not settle");
 }
 
 std::vector<uint8_t> pack_msb(const Mosaic& m, int bits) {

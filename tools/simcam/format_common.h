@@ -1,6 +1,7 @@
 #pragma once
 // Pieces shared by the container writers.
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "tools/simcam/camera.h"
@@ -17,6 +18,13 @@ uint32_t write_exif(TiffWriter& w, const std::vector<uint8_t>& maker_note);
 
 // Entries every raw directory carries: size, bits, compression, pattern.
 std::vector<TiffEntry> raw_image_entries(const TiffWriter& w, const Mosaic& m, int bits, int compression);
+
+// Lays a file out as metadata followed by the data blocks, as cameras do,
+// so that a file cut short loses pixel data first. build(offsets) writes the
+// metadata given the final offset of each block; it is called until the
+// metadata size no longer moves the blocks.
+std::vector<uint8_t> layout(const std::function<TiffWriter(const std::vector<uint32_t>&)>& build,
+                            const std::vector<std::vector<uint8_t>>& blocks);
 
 // Mosaic rows packed MSB first at the given bit width, each row padded to a byte.
 std::vector<uint8_t> pack_msb(const Mosaic& m, int bits);

@@ -38,7 +38,7 @@ const std::vector<uint8_t>& ljpeg_table_spec() {
     // Short codes for small differences, every category up to 16 reachable:
     // lengths 3 for categories 1-5, 4 for 0 and 6, then one longer per category.
     static const std::vector<uint8_t> spec = [] {
-        std::vector<uint8_t> s = {0, 0, 5, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0};
+        std::vector<uint8_t> s = {0, 0, 5, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0};
         const uint8_t symbols[] = {1, 2, 3, 4, 5, 0, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
         s.insert(s.end(), std::begin(symbols), std::end(symbols));
         return s;
@@ -123,6 +123,7 @@ std::vector<uint8_t> encode_ljpeg(const LjpegFrame& f, const std::vector<uint16_
                 if (diff >= 0x8000) diff -= 0x10000;
                 const int cat = diff == -32768 ? 16 : diff_category(diff);
                 const HuffCode hc = codes[static_cast<size_t>(cat)];
+                if (hc.length == 0) throw std::logic_error("encode_ljpeg: difference length without a code");
                 bits.put(hc.code, hc.length);
                 if (cat < 16) bits.put(diff_bits(diff, cat), cat);
             }

@@ -33,28 +33,31 @@ std::vector<uint8_t> maker_note(const std::vector<uint8_t>& decoder_block) {
 
 std::vector<uint8_t> assemble(const Mosaic& m, const Camera& cam, int bits, int compression,
                               const std::vector<uint8_t>& strip, const std::vector<uint8_t>& decoder_block) {
-    TiffWriter w(false);
-    const size_t first_ifd = w.header();
-    const uint32_t data = w.append(strip);
-    auto raw = detail::raw_image_entries(w, m, bits, compression);
-    auto cfa = detail::cfa_entries(w, cam);
-    raw.insert(raw.end(), cfa.begin(), cfa.end());
-    raw.push_back(w.longs(273, {data}));
-    raw.push_back(w.longs(278, {static_cast<uint32_t>(m.height)}));
-    raw.push_back(w.longs(279, {static_cast<uint32_t>(strip.size())}));
-    const uint32_t sub = w.write_ifd(std::move(raw));
-    const uint32_t exif = detail::write_exif(w, maker_note(decoder_block));
-    const uint32_t ifd0 = w.write_ifd({
-        w.longs(254, {1}),
-        w.ascii(271, cam.make),
-        w.ascii(272, cam.model),
-        w.shorts(274, {1}),
-        w.ascii(306, "2024:05:17 10:30:00"),
-        w.longs(330, {sub}),
-        w.longs(34665, {exif}),
-    });
-    w.patch_u32(first_ifd, ifd0);
-    return std::move(w.bytes());
+    const auto note = maker_note(decoder_block);
+    const auto build = [&](const std::vector<uint32_t>& data) {
+        TiffWriter w(false);
+        const size_t first_ifd = w.header();
+        auto raw = detail::raw_image_entries(w, m, bits, compression);
+        auto cfa = detail::cfa_entries(w, cam);
+        raw.insert(raw.end(), cfa.begin(), cfa.end());
+        raw.push_back(w.longs(273, {data[0]}));
+        raw.push_back(w.longs(278, {static_cast<uint32_t>(m.height)}));
+        raw.push_back(w.longs(279, {static_cast<uint32_t>(strip.size())}));
+        const uint32_t sub = w.write_ifd(std::move(raw));
+        const uint32_t exif = detail::write_exif(w, note);
+        const uint32_t ifd0 = w.write_ifd({
+            w.longs(254, {1}),
+            w.ascii(271, cam.make),
+            w.ascii(272, cam.model),
+            w.shorts(274, {1}),
+            w.ascii(306, "2024:05:17 10:30:00"),
+            w.longs(330, {sub}),
+            w.longs(34665, {exif}),
+        });
+        w.patch_u32(first_ifd, ifd0);
+        return w;
+    };
+    return detail::layout(build, {strip});
 }
 
 }  // namespace

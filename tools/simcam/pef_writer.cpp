@@ -35,41 +35,45 @@ std::array<Code, 13> pentax_codes() {
 
 std::vector<uint8_t> assemble(const Mosaic& m, const Camera& cam, int compression, const std::vector<uint8_t>& strip,
                               const std::vector<uint8_t>& table_block) {
-    TiffWriter w(false);
-    const size_t first_ifd = w.header();
-    const uint32_t data = w.append(strip);
-
-    std::vector<uint8_t> note;
-    if (!table_block.empty()) {
-        const uint32_t table = w.append(table_block);
-        // "AOC\0" and the byte order, then a one-entry directory.
-        TiffWriter n(false);
-        n.text("AOC");
-        n.u8(0);
-        n.text("MM");
-        n.u16(1);
-        n.u16(0x220);
-        n.u16(kUndefined);
-        n.u32(static_cast<uint32_t>(table_block.size()));
-        n.u32(table);
-        n.u32(0);
-        note = n.bytes();
-    } else {
-        note = {'A', 'O', 'C', 0, 'M', 'M', 0, 0, 0, 0, 0, 0};
-    }
-    const uint32_t exif = detail::write_exif(w, note);
-    auto e = detail::raw_image_entries(w, m, 12, compression);
-    auto cfa = detail::cfa_entries(w, cam);
-    e.insert(e.end(), cfa.begin(), cfa.end());
-    e.push_back(w.ascii(271, cam.make));
-    e.push_back(w.ascii(272, cam.model));
-    e.push_back(w.shorts(274, {1}));
-    e.push_back(w.longs(273, {data}));
-    e.push_back(w.longs(278, {static_cast<uint32_t>(m.height)}));
-    e.push_back(w.longs(279, {static_cast<uint32_t>(strip.size())}));
-    e.push_back(w.longs(34665, {exif}));
-    w.patch_u32(first_ifd, w.write_ifd(std::move(e)));
-    return std::move(w.bytes());
+    // The table block sits before the strip so that a cut file keeps it.
+    std::vector<std::vector<uint8_t>> blocks;
+    if (!table_block.empty()) blocks.push_back(table_block);
+    blocks.push_back(strip);
+    const auto build = [&](const std::vector<uint32_t>& offsets) {
+        TiffWriter w(false);
+        const size_t first_ifd = w.header();
+        std::vector<uint8_t> note;
+        if (!table_block.empty()) {
+            // "AOC\0" and the byte order, then a one-entry directory.
+            TiffWriter n(false);
+            n.text("AOC");
+            n.u8(0);
+            n.text("MM");
+            n.u16(1);
+            n.u16(0x220);
+            n.u16(kUndefined);
+            n.u32(static_cast<uint32_t>(table_block.size()));
+            n.u32(offsets[0]);
+            n.u32(0);
+            note = n.bytes();
+        } else {
+            note = {'A', 'O', 'C', 0, 'M', 'M', 0, 0, 0, 0, 0, 0};
+        }
+        const uint32_t exif = detail::write_exif(w, note);
+        auto e = detail::raw_image_entries(w, m, 12, compression);
+        auto cfa = detail::cfa_entries(w, cam);
+        e.insert(e.end(), cfa.begin(), cfa.end());
+        e.push_back(w.ascii(271, cam.make));
+        e.push_back(w.ascii(272, cam.model));
+        e.push_back(w.shorts(274, {1}));
+        e.push_back(w.longs(273, {offsets.back()}));
+        e.push_back(w.longs(278, {static_cast<uint32_t>(m.height)}));
+        e.push_back(w.longs(279, {static_cast<uint32_t>(strip.size())}));
+        e.push_back(w.longs(34665, {exif}));
+        w.patch_u32(first_ifd, w.write_ifd(std::move(e)));
+        return w;
+    };
+    return detail::layout(build, blocks);
 }
 
 }  // namespace
