@@ -1,0 +1,33 @@
+#include "core/loaders/loaders.h"
+
+namespace ostel::core {
+
+// One case per loader that exists; the refusal marker and none load nothing.
+void run_loader(DecoderSession& s, LoaderId id) {
+    switch (id) {
+        case LoaderId::lossless_image_load_raw: lossless_image_load_raw(s); break;
+        case LoaderId::sraw_ycc_load_raw: sraw_ycc_load_raw(s); break;
+        case LoaderId::dng_lossless_tiles_load_raw: dng_lossless_tiles_load_raw(s); break;
+        case LoaderId::phase_one_load_raw: phase_one_load_raw(s); break;
+        case LoaderId::phase_one_load_raw_c: phase_one_load_raw_c(s); break;
+        case LoaderId::sinar_4shot_load_raw: sinar_4shot_load_raw(s); break;
+        case LoaderId::leaf_planes_load_raw: leaf_planes_load_raw(s); break;
+        case LoaderId::rgb48_load_raw: rgb48_load_raw(s); break;
+        case LoaderId::hasselblad_ljpeg_load_raw: hasselblad_ljpeg_load_raw(s); break;
+        case LoaderId::kodak_yrgb_load_raw: kodak_yrgb_load_raw(s); break;
+        case LoaderId::kodak_262_load_raw: kodak_262_load_raw(s); break;
+        case LoaderId::kodak_block_load_raw: kodak_block_load_raw(s); break;
+        case LoaderId::kodak_ycc_load_raw: kodak_ycc_load_raw(s); break;
+        case LoaderId::kodak_rgb16_load_raw: kodak_rgb16_load_raw(s); break;
+        case LoaderId::kodak_thumb_rgb_load_raw: kodak_thumb_rgb_load_raw(s); break;
+        case LoaderId::kodak_radc_stream_load_raw: kodak_radc_stream_load_raw(s); break;
+        case LoaderId::minolta_rd175_loader: minolta_rd175_loader(s); break;
+        case LoaderId::rollei_packed_load_raw: rollei_packed_load_raw(s); break;
+        case LoaderId::smal_v6_loader: smal_v6_loader(s); break;
+        case LoaderId::smal_v9_loader: smal_v9_loader(s); break;
+        case LoaderId::canon_600_loader: canon_600_loader(s); break;
+        default: break;
+    }
+}
+
+}  // namespace ostel::core
