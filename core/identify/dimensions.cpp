@@ -1,5 +1,6 @@
 // Visible size from what the containers reported.
 #include "core/identify/identify_steps.h"
+#include "core/identify/limits.h"
 
 namespace ostel::core {
 namespace {
@@ -27,7 +28,10 @@ void fix_dimensions(DecoderSession& s) {
     if (s.diagonal_width) {
         // Sensors laid out on the diagonal: the visible grid is the sum of
         // both extents, one pixel less high than wide.
-        s.width = s.height + s.diagonal_width;
+        // Both come from the file: an absurd sum leaves a zero width for
+        // the final checks to refuse instead of overflowing.
+        const int64_t sum = int64_t(s.height) + s.diagonal_width;
+        s.width = sum > 0 && sum <= limits::kMaxDimension ? static_cast<int>(sum) : 0;
         s.height = s.width - 1;
         s.pixel_aspect = 1;
     }

@@ -32,6 +32,10 @@ void parse_raf(DecoderSession& s) {
 
 void parse_nokia(DecoderSession& s) {
     s.seek(6);
+    // Fixed-width fields: clear first so the texts end after their bytes.
+    std::memset(s.make, 0, sizeof s.make);
+    std::memset(s.model, 0, sizeof s.model);
+    std::memset(s.model_extra, 0, sizeof s.model_extra);
     s.read(s.make, 1, 8);
     s.read(s.model, 1, 8);
     s.read(s.model_extra, 1, 16);

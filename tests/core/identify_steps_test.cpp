@@ -148,6 +148,8 @@ TEST(IdentifyDimensions, VisibleSizeAndFixedCorrections) {
         {3014, 4096, 0, 3014, 4014, 0, 0xFFFFFFFF},
         // Diagonal layout: width = height + diagonal, height = width - 1.
         {1440, 1440, 1000, 2439, 2440, 0, 0xFFFFFFFF},
+        // A hostile diagonal extent leaves no usable width.
+        {1440, 1440, 0x7FFFFFF0, -1, 0, 0, 0xFFFFFFFF},
     };
     for (const Case& c : cases) {
         DecoderSession s;
