@@ -1,0 +1,60 @@
+#pragma once
+// Lossless JPEG (SOF3, predictors 1..7, restart markers): the stream header
+// and line-by-line decoding shared by the loaders whose data is such a stream.
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "core/ljpeg/bit_reader.h"
+#include "core/session/decoder_session.h"
+
+namespace ostel::core {
+
+// Bit cursor used while decoding lines. It reads straight from the in-memory
+// file and keeps up to 64 bits buffered, applying the same byte-stuffing and
+// marker rule as read_bits. It reads ahead only up to the next marker, so the
+// restart search and the callers' explicit seeks see the same positions.
+struct LjpegBits {
+    const uint8_t* data = nullptr;
+    size_t pos = 0, end = 0;
+    uint64_t buffer = 0;
+    int count = 0;  // valid bits; negative once the data ran out
+    bool marker = false;
+    bool stuffing = true;
+};
+
+struct LjpegHeader {
+    int bits = 0;     // precision minus point transform
+    int high = 0;     // lines
+    int wide = 0;     // samples per line (per component)
+    int clrs = 0;     // components plus the subsampling code
+    int sraw = 0;     // subsampling code 0..3
+    int psv = 0;      // predictor selection value
+    int restart = 0x7FFFFFFF;  // MCUs per restart interval
+    std::array<int, 6> vpred{};
+    std::array<int, 6> huff{};  // index into tables for each component, -1 when none
+    std::array<HuffTable, 4> tables;  // the distinct tables read from DHT
+    std::vector<uint16_t> row;        // two lines of wide x clrs samples, alternating
+    LjpegBits reader;
+
+    const HuffTable& table_for(int component) const { return tables[static_cast<size_t>(huff[component])]; }
+};
+
+// Reads the header at the current file position. Returns 1 for a lossless
+// JPEG stream whose sizes are usable, 0 otherwise. With info_only the
+// Huffman tables are skipped and nothing is allocated. Sets the session's
+// zero-after-FF flag when it prepares for decoding.
+int parse_ljpeg_header(DecoderSession& s, LjpegHeader& jh, bool info_only);
+
+// One signed difference: a Huffman length code and that many bits.
+int read_difference(DecoderSession& s, const HuffTable& table);
+
+// Decodes line jrow (lines must be asked for in order 0, 1, 2, ...) and
+// returns wide x clrs samples, valid until the next call. Line 0 starts at the
+// current file position; the file position follows the data consumed.
+const uint16_t* decode_ljpeg_row(DecoderSession& s, int jrow, LjpegHeader& jh);
+
+// Frees the tables and the line buffer.
+void release_ljpeg(LjpegHeader& jh);
+
+}  // namespace ostel::core

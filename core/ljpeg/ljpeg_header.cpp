@@ -1,0 +1,108 @@
+#include <new>
+
+#include "core/ljpeg/ljpeg.h"
+#include "core/session/core_failure.h"
+
+namespace ostel::core {
+
+namespace {
+
+constexpr int kNoRestart = 0x7FFFFFFF;
+
+// Walks a DHT segment: a class/id byte, then one table specification, until
+// the segment ends or a class/id of 4 or more (an AC table) is met.
+void read_tables(LjpegHeader& jh, const uint8_t* d, const uint8_t* end) {
+    while (d < end) {
+        const int c = *d++;
+        if (c >= 4) break;
+        if (end - d < 16) break;
+        size_t symbols = 0;
+        for (int i = 0; i < 16; ++i) symbols += d[i];
+        if (static_cast<size_t>(end - d) < 16 + symbols) break;  // truncated specification
+        jh.tables[static_cast<size_t>(c)] = make_decoder(d, end);
+        jh.huff[static_cast<size_t>(c)] = c;
+    }
+}
+
+}  // namespace
+
+int parse_ljpeg_header(DecoderSession& s, LjpegHeader& jh, bool info_only) {
+    jh = LjpegHeader{};
+    jh.huff.fill(-1);
+    jh.restart = kNoRestart;
+
+    uint8_t b[4];
+    if (s.read(b, 1, 2) < 2 || b[1] != 0xD8) return 0;
+
+    std::vector<uint8_t> segment(65536);
+    for (;;) {
+        if (s.read(b, 1, 4) < 4) return 0;
+        const int tag = (b[0] << 8) | b[1];
+        const int length = ((b[2] << 8) | b[3]) - 2;
+        if (tag <= 0xFF00 || length < 0) return 0;
+        uint8_t* d = segment.data();
+        if (s.read(d, 1, static_cast<size_t>(length)) < static_cast<size_t>(length)) return 0;
+
+        switch (tag) {
+            case 0xFFC3:
+            case 0xFFC0:
+                if (length < 9) return 0;  // precision, size, count and one component
+                if (tag == 0xFFC3) jh.sraw = ((d[7] >> 4) * (d[7] & 15) - 1) & 3;
+                jh.bits = d[0];
+                jh.high = (d[1] << 8) | d[2];
+                jh.wide = (d[3] << 8) | d[4];
+                jh.clrs = d[5] + jh.sraw;
+                // Some writers put one stray byte after a one-component frame.
+                if (length == 9 && s.dng_version == 0) s.getc();
+                break;
+            case 0xFFC4:
+                if (!info_only) read_tables(jh, d, d + length);
+                break;
+            case 0xFFDA: {
+                const int n = d[0];
+                if (length < 2 * n + 4) return 0;
+                jh.psv = d[1 + 2 * n];
+                jh.bits -= d[3 + 2 * n] & 15;
+                break;
+            }
+            case 0xFFDD:
+                if (length < 2) return 0;
+                jh.restart = (d[0] << 8) | d[1];
+                if (jh.restart == 0) jh.restart = kNoRestart;  // no interval
+                break;
+            default:
+                break;
+        }
+        if (tag == 0xFFDA) break;
+    }
+
+    // Sizes that the line decoder and the loaders can work with.
+    const int max_clrs = jh.sraw ? 6 : 4;
+    if (jh.bits < 1 || jh.bits > 16 || jh.high < 1 || jh.wide < 1 || jh.clrs < 1 || jh.clrs > max_clrs) return 0;
+    if (info_only) return 1;
+
+    for (int c = 0; c < 5; ++c)
+        if (jh.huff[c + 1] < 0) jh.huff[c + 1] = jh.huff[c];
+    if (jh.sraw) {
+        for (int c = 2; c < 6; ++c) jh.huff[c] = jh.huff[1];
+        for (int c = 1; c <= jh.sraw; ++c) jh.huff[c] = jh.huff[0];
+    }
+    for (int c = 0; c < jh.clrs; ++c)
+        if (jh.huff[c] < 0) return 0;  // a component without any table cannot be decoded
+
+    try {
+        jh.row.assign(size_t(2) * size_t(jh.wide) * size_t(jh.clrs), 0);
+    } catch (const std::bad_alloc&) {
+        fail_out_of_memory();
+    }
+    s.ff_stuffing = 1;
+    return 1;
+}
+
+void release_ljpeg(LjpegHeader& jh) {
+    for (auto& t : jh.tables) HuffTable().swap(t);
+    std::vector<uint16_t>().swap(jh.row);
+    jh.huff.fill(-1);
+}
+
+}  // namespace ostel::core

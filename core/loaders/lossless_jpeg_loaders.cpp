@@ -1,0 +1,308 @@
+// Loaders whose raw data is one or more lossless JPEG streams: whole images
+// (with the column slices of the Canon layout), subsampled luma/chroma images
+// and tiled DNG.
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <strings.h>
+
+#include "core/ljpeg/ljpeg.h"
+#include "core/loaders/loaders.h"
+
+namespace ostel::core {
+
+namespace {
+
+constexpr int kNotTiled = 0x7FFFFFFF;
+
+// The linearisation curve; the identity when the table is missing or short.
+inline unsigned through_curve(const DecoderSession& s, unsigned v) {
+    return v < s.lin_table.size() ? s.lin_table[v] : v;
+}
+
+inline uint16_t clamp16(int64_t v) { return static_cast<uint16_t>(std::clamp<int64_t>(v, 0, 65535)); }
+
+// Pixel of a visible position in an unshrunken image, or null outside it.
+inline Pixel4* pixel_at(DecoderSession& s, int row, int col) {
+    if (row < 0 || col < 0 || row >= s.image_height || col >= s.image_width) return nullptr;
+    const size_t index = size_t(row) * size_t(s.image_width) + size_t(col);
+    return index < s.image.size() ? &s.image[index] : nullptr;
+}
+
+}  // namespace
+
+void apply_masked_column_black(DecoderSession& s, const double dark_sum[2], int64_t dark_count) {
+    // A single dark sample cannot be split into two column phases.
+    if (dark_count < 2) return;
+    const double half = static_cast<double>(dark_count >> 1);
+    const double dark0 = dark_sum[0] / half;
+    double dark1 = dark_sum[1] / half;
+    const int diff = static_cast<int>(std::clamp(dark0 - dark1, -65535.0, 65535.0));
+    if (diff) {
+        for (int row = 0; row < s.height; ++row) {
+            for (int col = 1; col < s.width; col += 2) {
+                const size_t index = size_t(row >> s.half_grid) * size_t(s.image_width) + size_t(col >> s.half_grid);
+                if (index >= s.image.size()) continue;
+                uint16_t& v = s.image[index][s.filter_color(row, col)];
+                v = clamp16(int64_t(v) + diff);
+            }
+        }
+    }
+    dark1 += diff;
+    s.black_level = static_cast<int>((dark0 + dark1 + 1) * 0.5);
+}
+
+void lossless_image_load_raw(DecoderSession& s) {
+    LjpegHeader jh;
+    if (!parse_ljpeg_header(s, jh, false)) return;
+    const int raw_width = s.stored_width;
+    if (raw_width < 1) {
+        release_ljpeg(jh);
+        return;
+    }
+    reset_bits(s);
+
+    const int64_t jwide = int64_t(jh.wide) * jh.clrs;
+    const int64_t s0 = s.ljpeg_slices[0], s1 = s.ljpeg_slices[1], s2 = s.ljpeg_slices[2];
+    const bool sliced = s0 != 0 && s1 > 0 && s2 > 0;
+    // A valid stream holds exactly the raw array; never decode far past it.
+    const int64_t max_lines = (int64_t(raw_width) * (int64_t(s.stored_height) + 1) + jwide - 1) / jwide + 1;
+    const int lines = static_cast<int>(std::min<int64_t>(jh.high, max_lines));
+    const bool curve12 = jh.bits <= 12;
+    const int top = s.crop_top, left = s.crop_left, vis_h = s.height, vis_w = s.width;
+
+    int64_t row = 0, col = 0;
+    int min = INT_MAX;
+    double dark[2] = {0, 0};
+    int64_t dark_count = 0;
+
+    for (int jrow = 0; jrow < lines; ++jrow) {
+        const uint16_t* rp = decode_ljpeg_row(s, jrow, jh);
+        if (!rp) break;
+        for (int64_t jcol = 0; jcol < jwide; ++jcol) {
+            unsigned val = rp[jcol];
+            if (curve12) val = through_curve(s, val & 0xFFF);
+            if (sliced) {
+                int64_t jidx = int64_t(jrow) * jwide + jcol;
+                const int64_t slice_size = s1 * jh.high;
+                int64_t i = jidx / slice_size;
+                const bool last = i >= s0;
+                if (last) i = s0;
+                jidx -= i * slice_size;
+                const int64_t slice_width = last ? s2 : s1;
+                row = jidx / slice_width;
+                col = jidx % slice_width + i * s1;
+            }
+            // This sensor width stores every line two samples late; the shift
+            // is applied to the target only, so the running position stays put.
+            int64_t r = row, c = col;
+            if (raw_width == 3984) {
+                c -= 2;
+                if (c < 0) {
+                    c += 3984;
+                    r -= 1;
+                }
+            }
+            const int64_t vrow = r - top;
+            if (vrow >= 0 && vrow < vis_h) {
+                const int64_t icol = c - left;
+                if (icol >= 0 && icol < vis_w) {
+                    s.bayer_store(static_cast<int>(vrow), static_cast<int>(icol), static_cast<uint16_t>(val));
+                    if (static_cast<int>(val) < min) min = static_cast<int>(val);
+                } else if (c > 1 && static_cast<uint64_t>(icol + 2) > static_cast<uint64_t>(vis_w) + 3) {
+                    dark[icol & 1] += val;
+                    ++dark_count;
+                }
+            }
+            if (++col >= raw_width) {
+                col = 0;
+                ++row;
+            }
+        }
+    }
+    release_ljpeg(jh);
+    apply_masked_column_black(s, dark, dark_count);
+    if (strcasecmp(s.make, "KODAK") == 0 && min != INT_MAX) s.black_level = min;
+}
+
+void sraw_ycc_load_raw(DecoderSession& s) {
+    LjpegHeader jh;
+    if (!parse_ljpeg_header(s, jh, false)) return;
+    // Only subsampled streams carry luma groups; the records are written
+    // directly, so the image must be unshrunken.
+    jh.wide >>= 1;
+    if (jh.sraw == 0 || jh.clrs < 4 || jh.wide < 1 || s.half_grid || s.image.empty()) {
+        release_ljpeg(jh);
+        return;
+    }
+    reset_bits(s);
+
+    const int clrs = jh.clrs;
+    const int64_t jwide = int64_t(jh.wide) * clrs;
+    const int raw_width = s.stored_width;
+    const int vis_h = std::min(s.height, s.image_height), vis_w = std::min(s.width, s.image_width);
+    const int row_step = (clrs >> 1) - 1;
+    const int s0 = s.ljpeg_slices[0], s1 = s.ljpeg_slices[1];
+
+    // Scatter the decoded groups: luma into plane 0 of the pixels a group
+    // covers, chroma (offset by 16384) into planes 1 and 2 of its first pixel.
+    const uint16_t* rp = nullptr;
+    int jrow = 0;
+    int64_t jcol = 0;
+    bool exhausted = false;
+    int end_col = 0;
+    for (int slice = 0; slice <= s0 && !exhausted; ++slice) {
+        const int start_col = end_col;
+        end_col += s1 * 2 / clrs;
+        if (!s0 || end_col > raw_width - 1) end_col = raw_width & -2;
+        if (start_col >= end_col) continue;
+        for (int row = 0; row < vis_h && !exhausted; row += row_step) {
+            for (int col = start_col; col < end_col; col += 2, jcol += clrs) {
+                if (jcol >= jwide) jcol = 0;
+                if (jcol == 0) {
+                    if (jrow >= jh.high || !(rp = decode_ljpeg_row(s, jrow++, jh))) {
+                        exhausted = true;
+                        break;
+                    }
+                }
+                if (col >= vis_w) continue;
+                for (int c = 0; c < clrs - 2; ++c)
+                    if (Pixel4* p = pixel_at(s, row + (c >> 1), col + (c & 1))) (*p)[0] = rp[jcol + c];
+                Pixel4& p = s.image[size_t(row) * size_t(s.image_width) + size_t(col)];
+                p[1] = static_cast<uint16_t>(rp[jcol + clrs - 2] - 16384);
+                p[2] = static_cast<uint16_t>(rp[jcol + clrs - 1] - 16384);
+            }
+        }
+    }
+    const int sraw = jh.sraw;
+    release_ljpeg(jh);
+
+    // Firmware version decides the chroma offset of one camera generation.
+    int major = 0, minor = 0, patch = 0;
+    const char* fw = s.model_extra;
+    const char* fw_end = s.model_extra + sizeof(s.model_extra);
+    while (fw < fw_end && *fw && (*fw < '0' || *fw > '9')) ++fw;
+    if (fw < fw_end && *fw) std::sscanf(fw, "%d.%d.%d", &major, &minor, &patch);
+    const int64_t ver = (int64_t(major) * 1000 + minor) * 1000 + patch;
+    int hue = (sraw + 1) << 2;
+    if (s.model_id == 0x80000218u && ver > 1000006 && ver < 3000000) hue = sraw << 1;
+
+    auto chroma = [](const Pixel4& p, int c) { return static_cast<int>(static_cast<int16_t>(p[c])); };
+    auto row_of = [&](int row) { return s.image.data() + size_t(row) * size_t(s.image_width); };
+
+    // Chroma of the positions that had none: vertical means on the skipped
+    // rows, then horizontal means on the odd columns.
+    for (int row = 0; row < vis_h; ++row) {
+        Pixel4* ip = row_of(row);
+        if (row & (sraw >> 1)) {
+            const Pixel4* above = row_of(row - 1);
+            const Pixel4* below = row + 1 < vis_h ? row_of(row + 1) : nullptr;
+            for (int col = 0; col < vis_w; col += 2)
+                for (int c = 1; c < 3; ++c)
+                    ip[col][c] = static_cast<uint16_t>(
+                        below ? (chroma(above[col], c) + chroma(below[col], c) + 1) >> 1 : chroma(above[col], c));
+        }
+        for (int col = 1; col < vis_w; col += 2)
+            for (int c = 1; c < 3; ++c)
+                ip[col][c] = static_cast<uint16_t>(
+                    col + 1 < vis_w ? (chroma(ip[col - 1], c) + chroma(ip[col + 1], c) + 1) >> 1
+                                    : chroma(ip[col - 1], c));
+    }
+
+    const bool early_model = s.model_id < 0x80000218u;
+    for (int row = 0; row < vis_h; ++row) {
+        Pixel4* ip = row_of(row);
+        for (int col = 0; col < vis_w; ++col) {
+            Pixel4& p = ip[col];
+            const int y = static_cast<int16_t>(p[0]);
+            const int cb = chroma(p, 1), cr = chroma(p, 2);
+            int rgb[3];
+            if (early_model) {
+                rgb[0] = y + cr - 512;
+                rgb[2] = y + cb - 512;
+                rgb[1] = y + ((-778 * cb - cr * 2048) >> 12) - 512;
+            } else {
+                const int cb2 = cb * 4 + hue, cr2 = cr * 4 + hue;
+                rgb[0] = y + ((200 * cb2 + 22929 * cr2) >> 14);
+                rgb[1] = y + ((-5640 * cb2 - 11751 * cr2) >> 14);
+                rgb[2] = y + ((29040 * cb2 - 101 * cr2) >> 14);
+            }
+            for (int c = 0; c < 3; ++c) p[c] = clamp16((int64_t(rgb[c]) * s.sraw_scale[c]) >> 10);
+        }
+    }
+    s.white_level = 0x3FFF;
+}
+
+void dng_place_pixel(DecoderSession& s, int row, int col, const uint16_t*& cursor) {
+    row -= s.crop_top;
+    col -= s.crop_left;
+    if (s.cfa_pattern) {
+        if (s.diagonal_width) {
+            const int r = s.diagonal_width + row - (col >> 1) - 1;
+            const int c = row + ((col + 1) >> 1);
+            row = r;
+            col = c;
+        }
+        if (row >= 0 && col >= 0 && row < s.height && col < s.width) {
+            unsigned v = *cursor;
+            if (v < 4096) v = through_curve(s, v);
+            s.bayer_store(row, col, static_cast<uint16_t>(v));
+        }
+        cursor += s.raw_count;
+    } else {
+        if (row >= 0 && col >= 0 && row < s.height && col < s.width) {
+            if (Pixel4* p = pixel_at(s, row, col)) {
+                const int planes = std::min(s.samples_per_pixel, 4);
+                for (int c = 0; c < planes; ++c) {
+                    unsigned v = cursor[c];
+                    if (v < 4096) v = through_curve(s, v);
+                    (*p)[c] = static_cast<uint16_t>(v);
+                }
+            }
+        }
+        cursor += s.samples_per_pixel;
+    }
+}
+
+void dng_lossless_tiles_load_raw(DecoderSession& s) {
+    if (s.tile_width < 1 || s.tile_length < 1 || s.raw_count < 1 || s.image.empty()) return;
+    const bool cfa = s.cfa_pattern != 0;
+    const int per_pixel = cfa ? s.raw_count : s.samples_per_pixel;
+    if (per_pixel < 1) return;
+
+    int64_t trow = 0, tcol = 0;
+    while (trow < s.stored_height) {
+        const int64_t save = s.tell();
+        if (s.tile_length != kNotTiled) s.seek(static_cast<int64_t>(s.read_u32()));
+        LjpegHeader jh;
+        if (!parse_ljpeg_header(s, jh, false)) break;
+        reset_bits(s);
+
+        // Pixels per decoded line, never more than the line's samples can feed.
+        const int64_t samples = int64_t(jh.wide) * jh.clrs;
+        const int64_t pixels =
+            std::min<int64_t>(int64_t(jh.wide) * (cfa ? jh.clrs : 1) / s.raw_count, samples / per_pixel);
+        int64_t r = 0, c = 0;
+        for (int jrow = 0; jrow < jh.high && r < s.tile_length && trow + r < s.stored_height; ++jrow) {
+            const uint16_t* cursor = decode_ljpeg_row(s, jrow, jh);
+            if (!cursor) break;
+            for (int64_t k = 0; k < pixels; ++k) {
+                dng_place_pixel(s, static_cast<int>(trow + r), static_cast<int>(tcol + c), cursor);
+                if (++c >= s.tile_width || c >= s.stored_width) {
+                    c = 0;
+                    if (++r >= s.tile_length || trow + r >= s.stored_height) break;
+                }
+            }
+        }
+        s.seek(save + 4);
+        release_ljpeg(jh);
+        tcol += s.tile_width;
+        if (tcol >= s.stored_width) {
+            tcol = 0;
+            trow += s.tile_length;
+        }
+    }
+}
+
+}  // namespace ostel::core
