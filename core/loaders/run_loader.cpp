@@ -26,6 +26,20 @@ void run_loader(DecoderSession& s, LoaderId id) {
         case LoaderId::smal_v6_loader: smal_v6_loader(s); break;
         case LoaderId::smal_v9_loader: smal_v9_loader(s); break;
         case LoaderId::canon_600_loader: canon_600_loader(s); break;
+        case LoaderId::packed_bits_load_raw: packed_bits_load_raw(s); break;
+        case LoaderId::unpacked_load_raw: unpacked_load_raw(s); break;
+        case LoaderId::eight_bit_load_raw: eight_bit_load_raw(s); break;
+        case LoaderId::nokia_load_raw: nokia_load_raw(s); break;
+        case LoaderId::canon_compressed_load_raw: canon_compressed_load_raw(s); break;
+        case LoaderId::nikon_huffman_load_raw: nikon_huffman_load_raw(s); break;
+        case LoaderId::pentax_table_load_raw: pentax_table_load_raw(s); break;
+        case LoaderId::olympus_adaptive_load_raw: olympus_adaptive_load_raw(s); break;
+        case LoaderId::sony_load_raw: sony_load_raw(s); break;
+        case LoaderId::sony_arw_huffman_load_raw: sony_arw_huffman_load_raw(s); break;
+        case LoaderId::sony_arw2_load_raw: sony_arw2_load_raw(s); break;
+        case LoaderId::panasonic_block_load_raw: panasonic_block_load_raw(s); break;
+        case LoaderId::fuji_load_raw: fuji_load_raw(s); break;
+        case LoaderId::adobe_dng_load_raw_nc: adobe_dng_load_raw_nc(s); break;
         default: break;
     }
 }
