@@ -1,0 +1,101 @@
+// Decode throughput per loader, single-threaded, in megapixels per second:
+// simulated 20-megapixel files of every writer, and the real sample files
+// when they are present.
+#include <benchmark/benchmark.h>
+#include <omp.h>
+
+#include <cstdlib>
+#include <map>
+#include <string>
+
+#include "core/session/decoder_session.h"
+#include "core/thumb/entries.h"
+#include "tools/simcam/formats.h"
+
+namespace {
+
+using namespace ostel;
+
+constexpr int kWidth = 5472, kHeight = 3648;  // 19.96 megapixels
+
+const std::vector<uint8_t>& simulated(simcam::Format f) {
+    static std::map<simcam::Format, std::vector<uint8_t>> cache;
+    auto it = cache.find(f);
+    if (it == cache.end()) {
+        simcam::Camera cam = simcam::camera_for(f, kWidth, kHeight);
+        cam.noise_sigma = 8;  // realistic difference lengths for the entropy coders
+        it = cache.emplace(f, simcam::write_raw(f, simcam::render_mosaic(simcam::Scene{}, cam), cam)).first;
+    }
+    return it->second;
+}
+
+void run_decode(benchmark::State& state, const std::vector<uint8_t>& bytes) {
+    omp_set_num_threads(1);
+    if (bytes.empty()) {
+        state.SkipWithError("file not found");
+        return;
+    }
+    int64_t pixels = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        core::DecoderSession s;
+        s.input = core::ByteSource(bytes);
+        state.ResumeTiming();
+        core::decode(s);
+        benchmark::DoNotOptimize(s.image.data());
+        if (!s.raw_count || s.image.empty()) {
+            state.SkipWithError("decode refused the file");
+            return;
+        }
+        pixels = int64_t(s.width) * s.height;
+        state.SetLabel(std::string(core::loader_name(s.loader)));
+    }
+    state.counters["MP/s"] = benchmark::Counter(double(pixels) * double(state.iterations()) / 1e6,
+                                                benchmark::Counter::kIsRate);
+    state.SetBytesProcessed(int64_t(bytes.size()) * state.iterations());
+}
+
+void BM_Simulated(benchmark::State& state) {
+    run_decode(state, simulated(static_cast<simcam::Format>(state.range(0))));
+}
+
+std::vector<uint8_t> read_file(const std::string& path) {
+    core::ByteSource src;
+    if (!core::ByteSource::load_file(path, src)) return {};
+    return src.bytes();
+}
+
+std::string samples_dir() {
+    if (const char* env = std::getenv("OSTEL_SAMPLES")) return env;
+    return std::string(OSTEL_SOURCE_DIR) + "/../shared/samples";
+}
+
+void BM_RealCr2(benchmark::State& state) {
+    static const auto bytes = read_file(std::string(OSTEL_SOURCE_DIR) + "/testdata/canon_eos30d.cr2");
+    run_decode(state, bytes);
+}
+
+void BM_RealNef(benchmark::State& state) {
+    static const auto bytes = read_file(samples_dir() + "/real/nikon_d1.nef");
+    run_decode(state, bytes);
+}
+
+void register_all() {
+    for (int f = 0; f < static_cast<int>(simcam::Format::count_); ++f) {
+        const std::string name = "decode/" + std::string(simcam::format_name(static_cast<simcam::Format>(f)));
+        benchmark::RegisterBenchmark(name.c_str(), BM_Simulated)->Arg(f)->Unit(benchmark::kMillisecond);
+    }
+    benchmark::RegisterBenchmark("decode/real_canon_eos30d_cr2", BM_RealCr2)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("decode/real_nikon_d1_nef", BM_RealNef)->Unit(benchmark::kMillisecond);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    register_all();
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
