@@ -69,10 +69,26 @@ void lossless_image_load_raw(DecoderSession& s) {
     // A valid stream holds exactly the raw array; never decode far past it.
     const int64_t max_lines = (int64_t(raw_width) * (int64_t(s.stored_height) + 1) + jwide - 1) / jwide + 1;
     const int lines = static_cast<int>(std::min<int64_t>(jh.high, max_lines));
-    const bool curve12 = jh.bits <= 12;
-    const int top = s.crop_top, left = s.crop_left, vis_h = s.height, vis_w = s.width;
+    // Curve for samples of up to 12 bits (the identity unless identification loaded one).
+    const uint16_t* curve = jh.bits <= 12 && s.lin_table.size() >= 4096 ? s.lin_table.data() : nullptr;
+    const int top = s.crop_top, left = s.crop_left, hg = s.half_grid;
+    // Visible rows and columns that have a place in the (possibly shrunken) image.
+    const int64_t vis_h = std::min<int64_t>(s.height, int64_t(s.image_height) << hg);
+    const int64_t vis_w = std::min<int64_t>(s.width, int64_t(s.image_width) << hg);
+    if (s.image.size() < size_t(s.image_height) * size_t(s.image_width)) {
+        release_ljpeg(jh);
+        return;
+    }
+    Pixel4* const image = s.image.data();
+    const size_t image_width = static_cast<size_t>(s.image_width);
+    const uint32_t cfa = s.cfa_pattern;
 
+    // Position in the raw array: a running row and column, or, with slices,
+    // the slice and the position inside it (slices are stored one after the
+    // other, each top to bottom).
     int64_t row = 0, col = 0;
+    int64_t slice = 0, slice_row = 0, slice_col = 0;
+    int64_t slice_width = s0 > 0 ? s1 : s2;
     int min = INT_MAX;
     double dark[2] = {0, 0};
     int64_t dark_count = 0;
@@ -82,17 +98,10 @@ void lossless_image_load_raw(DecoderSession& s) {
         if (!rp) break;
         for (int64_t jcol = 0; jcol < jwide; ++jcol) {
             unsigned val = rp[jcol];
-            if (curve12) val = through_curve(s, val & 0xFFF);
+            if (curve) val = curve[val & 0xFFF];
             if (sliced) {
-                int64_t jidx = int64_t(jrow) * jwide + jcol;
-                const int64_t slice_size = s1 * jh.high;
-                int64_t i = jidx / slice_size;
-                const bool last = i >= s0;
-                if (last) i = s0;
-                jidx -= i * slice_size;
-                const int64_t slice_width = last ? s2 : s1;
-                row = jidx / slice_width;
-                col = jidx % slice_width + i * s1;
+                row = slice_row;
+                col = slice_col + slice * s1;
             }
             // This sensor width stores every line two samples late; the shift
             // is applied to the target only, so the running position stays put.
@@ -108,14 +117,23 @@ void lossless_image_load_raw(DecoderSession& s) {
             if (vrow >= 0 && vrow < vis_h) {
                 const int64_t icol = c - left;
                 if (icol >= 0 && icol < vis_w) {
-                    s.bayer_store(static_cast<int>(vrow), static_cast<int>(icol), static_cast<uint16_t>(val));
+                    const unsigned plane = (cfa >> ((((vrow << 1) & 14) | (icol & 1)) << 1)) & 3;
+                    image[size_t(vrow >> hg) * image_width + size_t(icol >> hg)][plane] = static_cast<uint16_t>(val);
                     if (static_cast<int>(val) < min) min = static_cast<int>(val);
                 } else if (c > 1 && static_cast<uint64_t>(icol + 2) > static_cast<uint64_t>(vis_w) + 3) {
                     dark[icol & 1] += val;
                     ++dark_count;
                 }
             }
-            if (++col >= raw_width) {
+            if (sliced) {
+                if (++slice_col == slice_width) {
+                    slice_col = 0;
+                    if (++slice_row == jh.high && slice < s0) {
+                        slice_row = 0;
+                        slice_width = ++slice < s0 ? s1 : s2;
+                    }
+                }
+            } else if (++col >= raw_width) {
                 col = 0;
                 ++row;
             }
