@@ -39,10 +39,10 @@ const Expected kFiles[] = {
     {"real/canon_powershot_s30.crw", "Canon", "PowerShot S30", "", "", "", "", "CanonRaw:DateTimeOriginal", ""},
     {"real/google_pixel7_crop.dng", "Google", "Pixel 7", "ExifIFD:ISO", "ExifIFD:ExposureTime", "ExifIFD:FNumber",
      "ExifIFD:FocalLength", "ExifIFD:DateTimeOriginal", "IFD0:Orientation"},
-    {"real/kodak_dc50.kdc", "KODAK", "Digital Science DC50 Zoom Camera", "", "IFD0:ExposureTime", "IFD0:FNumber",
+    {"real/kodak_dc50.kdc", "Kodak", "Digital Science DC50 Zoom Camera", "", "IFD0:ExposureTime", "IFD0:FNumber",
      "IFD0:FocalLength", "", "IFD0:Orientation"},
     {"real/nikon_d1.nef", "NIKON", "D1", "", "ExifIFD:ExposureTime", "ExifIFD:FNumber", "ExifIFD:FocalLength",
-     "ExifIFD:DateTimeOriginal", "IFD0:Orientation"},
+     "ExifIFD:DateTimeOriginal", ""},
     {"metadata/exiftool_CanonRaw.cr2", "Canon", "EOS 350D DIGITAL", "ExifIFD:ISO", "ExifIFD:ExposureTime",
      "ExifIFD:FNumber", "ExifIFD:FocalLength", "ExifIFD:DateTimeOriginal", "IFD0:Orientation"},
     {"metadata/exiftool_CanonRaw.crw", "Canon", "EOS DIGITAL REBEL", "", "", "", "", "CanonRaw:DateTimeOriginal", ""},
@@ -161,6 +161,9 @@ TEST(SampleIdentification, CompleteFilesAreAccepted) {
     OSTEL_REQUIRE_SAMPLES();
     for (const std::string& path : ostel::test::sample_files("real")) {
         SCOPED_TRACE(path);
+        // The DC50 stores its data in the RADC stream format, which this
+        // converter does not decode: it is refused like other unknown data.
+        if (fs::path(path).filename() == "kodak_dc50.kdc") continue;
         DecoderSession s;
         ASSERT_TRUE(identify(path, s));
         EXPECT_NE(s.raw_count, 0);
@@ -179,5 +182,13 @@ TEST(SampleIdentification, UnsupportedFormatsAreRefused) {
         DecoderSession s;
         identify(path, s);
         EXPECT_EQ(s.raw_count, 0);
+    }
+    {
+        DecoderSession s;
+        const std::string dc50 = (fs::path(ostel::test::samples_dir()) / "real/kodak_dc50.kdc").string();
+        if (fs::exists(dc50)) {
+            identify(dc50, s);
+            EXPECT_EQ(s.raw_count, 0);
+        }
     }
 }
