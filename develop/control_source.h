@@ -1,0 +1,36 @@
+#pragma once
+// How the document reads the develop controls: by integer tag, at the moment
+// a stage runs. The GUI's main frame implements it over its control bars; the
+// command line and the tests over a map of values.
+#include <map>
+#include <string>
+
+namespace ostel::develop {
+
+class ControlSource {
+public:
+    virtual ~ControlSource() = default;
+    // The control's current value (slider position, check state 0/1, list
+    // index); the control's initial position when the source has none.
+    virtual double value(int tag) const = 0;
+    // Text controls (profile names and paths, curve points) by tag.
+    virtual std::string text(int tag) const { return {}; }
+};
+
+// A ControlSource over a map; tags not in the map give the initial positions.
+class MapControlSource : public ControlSource {
+public:
+    double value(int tag) const override;
+    std::string text(int tag) const override;
+    void set(int tag, double v) { values_[tag] = v; }
+    void set_text(int tag, std::string t) { texts_[tag] = std::move(t); }
+
+private:
+    std::map<int, double> values_;
+    std::map<int, std::string> texts_;
+};
+
+// Initial position of each control (the default a fresh image starts from).
+double initial_control_value(int tag);
+
+}  // namespace ostel::develop
