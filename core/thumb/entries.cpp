@@ -6,6 +6,7 @@
 #include "core/identify/identify.h"
 #include "core/identify/limits.h"
 #include "core/loaders/loaders.h"
+#include "core/processing/preprocess.h"
 #include "core/session/core_failure.h"
 #include "core/thumb/thumb_writers.h"
 
@@ -90,8 +91,7 @@ int decode(DecoderSession& s) {
     allocate_image(s);
     s.seek(s.raw_offset);
     run_loader(s, s.loader);
-    // Bad-pixel repair (repair_bad_pixels, with the other raw-domain
-    // processing steps) belongs here, right after the loader.
+    repair_bad_pixels(s);
     return 0;
 }
 
@@ -139,10 +139,11 @@ int extract_thumbnail(DecoderSession& s) {
         allocate_image(s);
         s.seek(s.raw_offset);
         run_loader(s, s.loader);
-        // The raw-domain steps belong here in this order: bad-pixel repair
-        // (repair_bad_pixels), then balance_and_scale unless document_mode is
-        // 2 or more; then cfa_pattern = 0 when half_grid is set, and the
-        // conversion to Lab (lab_convert).
+        repair_bad_pixels(s);
+        if (s.document_mode < 2) balance_and_scale(s);
+        if (s.half_grid) s.cfa_pattern = 0;
+        // The Lab conversion tables are built by whoever converts
+        // (CielabConverter); nothing is precomputed in the session.
         return 1;
     }
 
