@@ -35,12 +35,14 @@ public:
     BitCursor& operator=(const BitCursor&) = delete;
 
     void commit() {
+        give_back_read_ahead();
         s_.seek(pos_);
         s_.bits.buffer = buffer_;
         s_.bits.valid_bits = count_;
         s_.bits.marker_reached = marker_ ? 1 : 0;
     }
     void reset() {
+        give_back_read_ahead();
         buffer_ = 0;
         count_ = 0;
         marker_ = false;
@@ -71,6 +73,17 @@ public:
     }
 
 private:
+    // Whole bytes filled ahead of need go back to the file, leaving the state
+    // (and the position a reset starts from) exactly as a fill-on-demand
+    // reader would have it: fewer than 8 buffered bits.
+    void give_back_read_ahead() {
+        if (stuffing_ || count_ < 8) return;
+        const int bytes = count_ >> 3;
+        pos_ -= bytes;
+        buffer_ = static_cast<uint32_t>(uint64_t(buffer_) >> (8 * bytes));
+        count_ -= 8 * bytes;
+    }
+
     void fill(int n) {
         if (!stuffing_) {
             while (count_ <= 24 && pos_ < size_) {
