@@ -88,13 +88,16 @@ private:
 };
 
 // symbol -> (code, length) for a table of 16 counts followed by the symbols;
-// codes are assigned in order, shortest first. The first code of a symbol wins.
-inline std::map<int, std::pair<uint32_t, int>> canonical_codes(const uint8_t* spec) {
+// codes are assigned in order, shortest first. The first code of a symbol
+// wins. The symbol list may stop early; codes past its end are not listed.
+template <size_t N>
+std::map<int, std::pair<uint32_t, int>> canonical_codes(const uint8_t (&spec)[N]) {
     std::map<int, std::pair<uint32_t, int>> out;
     uint32_t code = 0;
-    const uint8_t* sym = spec + 16;
+    size_t sym = 16;
     for (int len = 1; len <= 16; ++len) {
-        for (int i = 0; i < spec[len - 1]; ++i, ++code) out.emplace(*sym++, std::make_pair(code, len));
+        for (int i = 0; i < spec[len - 1]; ++i, ++code)
+            if (sym < N) out.emplace(spec[sym++], std::make_pair(code, len));
         code <<= 1;
     }
     return out;
