@@ -7,9 +7,11 @@
 #include <cstdio>
 #include <string>
 #include <strings.h>
+#include <new>
 #include <utility>
 
 #include "core/identify/parsers.h"
+#include "core/session/core_failure.h"
 
 namespace ostel::core {
 namespace {
@@ -59,17 +61,22 @@ std::string companion_jpeg_name(const std::string& raw_name) {
 }
 
 void parse_external_jpeg(DecoderSession& s) {
-    const std::string name = companion_jpeg_name(s.file_name);
-    if (name.empty()) return;
-    if (name != s.file_name) {
-        ByteSource companion;
-        if (ByteSource::load_file(name, companion)) {
-            if (s.verbose) std::fprintf(stderr, "Reading metadata from %s ...\n", name.c_str());
-            InputSwap swap(s, companion);
-            parse_tiff_file(s, 12);
-            s.thumb_offset = 0;
-            s.raw_count = 1;
-        }
+    std::string name;
+    ByteSource companion;
+    bool loaded = false;
+    try {
+        name = companion_jpeg_name(s.file_name);
+        if (name.empty()) return;
+        loaded = name != s.file_name && ByteSource::load_file(name, companion);
+    } catch (const std::bad_alloc&) {
+        fail_out_of_memory();
+    }
+    if (loaded) {
+        if (s.verbose) std::fprintf(stderr, "Reading metadata from %s ...\n", name.c_str());
+        InputSwap swap(s, companion);
+        parse_tiff_file(s, 12);
+        s.thumb_offset = 0;
+        s.raw_count = 1;
     }
     if (s.capture_time == 0) std::fprintf(stderr, "Failed to read metadata from %s\n", name.c_str());
 }
