@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/identify/limits.h"
 #include "core/loaders/loader_support.h"
 #include "core/loaders/loaders.h"
 
@@ -10,6 +11,11 @@ namespace ostel::core {
 
 void pentax_table_load_raw(DecoderSession& s) {
     if (s.stored_width <= 0 || s.stored_height <= 0) return;
+    // Without the whole code table there is nothing to decode with.
+    if (!limits::within_file(s, s.aux_offset, 39)) {
+        ++s.short_read_count;
+        return;
+    }
     s.seek(s.aux_offset);
     uint16_t start[13];
     for (uint16_t& v : start) v = s.read_u16();

@@ -94,16 +94,15 @@ constexpr uint8_t kNikonTree1[] = {0, 1, 5, 1, 1, 1, 1, 1, 1, 2, 0, 0, 0, 0, 0, 
 TEST(NikonHuffmanLoader, PredictorsCurveAndTheSplitRowTable) {
     // Split row 0 never switches; split row 1 decodes row 1 with the next table.
     for (const int split : {0, 1}) {
-        const struct { int split; } c{split};
-        SCOPED_TRACE(c.split);
+        SCOPED_TRACE(split);
         std::vector<uint8_t> f(700, 0);
         // Version, four vertical predictors (100, 200, 300, 400), curve size 2, curve 0 and 8192.
         const uint8_t meta[] = {0x44, 0x20, 0, 100, 0, 200, 0x01, 0x2C, 0x01, 0x90, 0, 2, 0, 0, 0x20, 0x00};
         std::copy(meta, meta + sizeof meta, f.begin());
         f[562] = 0;
-        f[563] = static_cast<uint8_t>(c.split);
+        f[563] = static_cast<uint8_t>(split);
         const auto t0 = canonical_codes(kNikonTree0);
-        const auto t1 = c.split ? canonical_codes(kNikonTree1) : t0;
+        const auto t1 = split ? canonical_codes(kNikonTree1) : t0;
         BitWriter w;
         for (int d : {5, -3, 2, 0}) w.code(t0.at(diff_len(d))).put(diff_bits(d, diff_len(d)), diff_len(d));
         for (int d : {0, 1, -1, 0}) w.code(t1.at(diff_len(d))).put(diff_bits(d, diff_len(d)), diff_len(d));
