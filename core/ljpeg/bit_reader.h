@@ -20,7 +20,7 @@ inline unsigned read_huff(DecoderSession& s, const HuffTable& table) {
     return read_bits_huff(s, table[0], table.data() + 1);
 }
 // Builds a table from 16 code-length counts followed by the symbols; advances
-// cursor past the specification and never reads at or past end.
+// cursor past the definition and never reads at or past end.
 HuffTable make_decoder(const uint8_t*& cursor, const uint8_t* end);
 
 }  // namespace ostel::core

@@ -9,7 +9,7 @@ namespace {
 
 constexpr int kNoRestart = 0x7FFFFFFF;
 
-// Walks a DHT segment: a class/id byte, then one table specification, until
+// Walks a DHT segment: a class/id byte, then one table definition, until
 // the segment ends or a class/id of 4 or more (an AC table) is met.
 void read_tables(LjpegHeader& jh, const uint8_t* d, const uint8_t* end) {
     while (d < end) {
@@ -18,7 +18,7 @@ void read_tables(LjpegHeader& jh, const uint8_t* d, const uint8_t* end) {
         if (end - d < 16) break;
         size_t symbols = 0;
         for (int i = 0; i < 16; ++i) symbols += d[i];
-        if (static_cast<size_t>(end - d) < 16 + symbols) break;  // truncated specification
+        if (static_cast<size_t>(end - d) < 16 + symbols) break;  // truncated definition
         jh.tables[static_cast<size_t>(c)] = make_decoder(d, end);
         jh.huff[static_cast<size_t>(c)] = c;
     }

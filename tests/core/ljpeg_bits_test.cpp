@@ -15,7 +15,7 @@ void load(DecoderSession& s, std::vector<uint8_t> bytes, bool stuffing) {
 }
 
 // Counts 0 2 1 ...: codes 00 -> 'a', 01 -> 'b', 100 -> 'c'.
-const std::vector<uint8_t> kSmallSpec = {0, 2, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 'a', 'b', 'c'};
+const std::vector<uint8_t> kSmallTable = {0, 2, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 'a', 'b', 'c'};
 
 }  // namespace
 
@@ -51,20 +51,20 @@ TEST(LjpegBits, ReadsOnlyTheBytesARequestNeedsAndPadsPartialData) {
     EXPECT_EQ(s.short_read_count, 1);
 }
 
-TEST(LjpegBits, MakeDecoderExpandsCodesAndAdvancesPastEachSpecification) {
-    std::vector<uint8_t> two = kSmallSpec;
-    two.insert(two.end(), kSmallSpec.begin(), kSmallSpec.end());
+TEST(LjpegBits, MakeDecoderExpandsCodesAndAdvancesPastEachDefinition) {
+    std::vector<uint8_t> two = kSmallTable;
+    two.insert(two.end(), kSmallTable.begin(), kSmallTable.end());
     const uint8_t* cursor = two.data();
     const HuffTable t = make_decoder(cursor, two.data() + two.size());
-    EXPECT_EQ(cursor, two.data() + kSmallSpec.size());
+    EXPECT_EQ(cursor, two.data() + kSmallTable.size());
     const HuffTable expected = {3, 0x200 | 'a', 0x200 | 'a', 0x200 | 'b', 0x200 | 'b', 0x300 | 'c', 0, 0, 0};
     EXPECT_EQ(t, expected);
     const HuffTable second = make_decoder(cursor, two.data() + two.size());
     EXPECT_EQ(second, expected);
     EXPECT_EQ(cursor, two.data() + two.size());
 
-    // A specification cut short never reads past its end.
-    const std::vector<uint8_t> cut(kSmallSpec.begin(), kSmallSpec.begin() + 17);
+    // A definition cut short never reads past its end.
+    const std::vector<uint8_t> cut(kSmallTable.begin(), kSmallTable.begin() + 17);
     cursor = cut.data();
     const HuffTable partial = make_decoder(cursor, cut.data() + cut.size());
     EXPECT_EQ(cursor, cut.data() + cut.size());
@@ -78,8 +78,8 @@ TEST(LjpegBits, MakeDecoderExpandsCodesAndAdvancesPastEachSpecification) {
 
 TEST(LjpegBits, ReadHuffConsumesOnlyTheCodeLength) {
     DecoderSession s;
-    const uint8_t* cursor = kSmallSpec.data();
-    const HuffTable t = make_decoder(cursor, kSmallSpec.data() + kSmallSpec.size());
+    const uint8_t* cursor = kSmallTable.data();
+    const HuffTable t = make_decoder(cursor, kSmallTable.data() + kSmallTable.size());
     // 01 100 00 1 -> b, c, a, then a lone 1 bit.
     load(s, {0x61}, true);
     EXPECT_EQ(read_huff(s, t), unsigned('b'));
@@ -91,9 +91,9 @@ TEST(LjpegBits, ReadHuffConsumesOnlyTheCodeLength) {
 
 TEST(LjpegBits, DifferencesIncludingTheLengthSixteenCode) {
     // Table: symbol 16 has code 0 (1 bit), symbol 3 has code 10, symbol 0 has 11.
-    const std::vector<uint8_t> spec = {1, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 16, 3, 0};
-    const uint8_t* cursor = spec.data();
-    const HuffTable t = make_decoder(cursor, spec.data() + spec.size());
+    const std::vector<uint8_t> params = {1, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 16, 3, 0};
+    const uint8_t* cursor = params.data();
+    const HuffTable t = make_decoder(cursor, params.data() + params.size());
 
     struct Case {
         uint32_t dng_version;
@@ -124,9 +124,9 @@ TEST(LjpegBits, DifferencesIncludingTheLengthSixteenCode) {
 
 TEST(LjpegBits, OversizedLengthSymbolIsADataError) {
     // A table whose only symbol is 40, a length no difference can have.
-    const std::vector<uint8_t> spec = {1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 40};
-    const uint8_t* cursor = spec.data();
-    const HuffTable t = make_decoder(cursor, spec.data() + spec.size());
+    const std::vector<uint8_t> params = {1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 40};
+    const uint8_t* cursor = params.data();
+    const HuffTable t = make_decoder(cursor, params.data() + params.size());
     DecoderSession s;
     load(s, {0x00, 0x00, 0x00, 0x00, 0x00, 0x00}, true);
     EXPECT_EQ(read_difference(s, t), 0);

@@ -10,7 +10,7 @@
 #include "tests/support/byte_builder.h"
 
 using namespace ostel::core;
-using ostel::test::LjpegSpec;
+using ostel::test::LjpegParams;
 using ostel::test::LjpegWriter;
 
 namespace {
@@ -57,11 +57,11 @@ TEST(LjpegLoaders, WholeImageMarginsCurveAndMaskedColumnBlack) {
     std::vector<uint16_t> samples;
     for (int r = 0; r < raw_h; ++r)
         for (int c = 0; c < raw_w; ++c) samples.push_back(raw(r, c));
-    LjpegSpec spec;
-    spec.bits = 12;
-    spec.wide = 8;
-    spec.high = raw_h;
-    const auto stream = LjpegWriter::encode(spec, chop(samples, 16));
+    LjpegParams params;
+    params.bits = 12;
+    params.wide = 8;
+    params.high = raw_h;
+    const auto stream = LjpegWriter::encode(params, chop(samples, 16));
 
     DecoderSession s;
     prepare(s, stream, raw_w, raw_h, 1, 6, 8, 4);
@@ -101,12 +101,12 @@ TEST(LjpegLoaders, ColumnSlicesAndTheShifted3984Layout) {
         for (auto [first, n] : {std::pair{0, 4}, std::pair{4, 4}, std::pair{8, 6}})
             for (int r = 0; r < raw_h; ++r)
                 for (int c = first; c < first + n; ++c) samples.push_back(raw(r, c));
-        LjpegSpec spec;
-        spec.bits = 14;
-        spec.wide = 7;
-        spec.high = raw_h;
+        LjpegParams params;
+        params.bits = 14;
+        params.wide = 7;
+        params.high = raw_h;
         DecoderSession s;
-        prepare(s, LjpegWriter::encode(spec, chop(samples, 14)), raw_w, raw_h, 0, 0, raw_w, raw_h);
+        prepare(s, LjpegWriter::encode(params, chop(samples, 14)), raw_w, raw_h, 0, 0, raw_w, raw_h);
         s.cfa_pattern = kBayer;
         s.ljpeg_slices = {2, 4, 6};
         lossless_image_load_raw(s);
@@ -115,7 +115,7 @@ TEST(LjpegLoaders, ColumnSlicesAndTheShifted3984Layout) {
 
         // Slice words with a zero width are ignored rather than divided by.
         DecoderSession bad;
-        prepare(bad, LjpegWriter::encode(spec, chop(samples, 14)), raw_w, raw_h, 0, 0, raw_w, raw_h);
+        prepare(bad, LjpegWriter::encode(params, chop(samples, 14)), raw_w, raw_h, 0, 0, raw_w, raw_h);
         bad.cfa_pattern = kBayer;
         bad.ljpeg_slices = {2, 0, 6};
         lossless_image_load_raw(bad);
@@ -129,12 +129,12 @@ TEST(LjpegLoaders, ColumnSlicesAndTheShifted3984Layout) {
         std::vector<uint16_t> samples;
         for (int r = 0; r < raw_h; ++r)
             for (int c = 0; c < raw_w; ++c) samples.push_back(raw(r, c));
-        LjpegSpec spec;
-        spec.bits = 14;
-        spec.wide = raw_w / 2;
-        spec.high = raw_h;
+        LjpegParams params;
+        params.bits = 14;
+        params.wide = raw_w / 2;
+        params.high = raw_h;
         DecoderSession s;
-        prepare(s, LjpegWriter::encode(spec, chop(samples, raw_w)), raw_w, raw_h, 0, 0, raw_w, raw_h);
+        prepare(s, LjpegWriter::encode(params, chop(samples, raw_w)), raw_w, raw_h, 0, 0, raw_w, raw_h);
         s.cfa_pattern = kBayer;
         lossless_image_load_raw(s);
         EXPECT_EQ(at(s, 0, 0), raw(0, 2));
@@ -172,17 +172,17 @@ TEST(LjpegLoaders, SubsampledLumaChromaLayouts) {
             }
             lines.push_back(line);
         }
-        LjpegSpec spec;
-        spec.bits = 15;
-        spec.components = 3;
-        spec.sampling = c.sampling;
-        spec.sraw = c.sraw;
-        spec.wide = c.width;  // the frame counts luma columns
-        spec.decoded_wide = c.width / 2;
-        spec.high = static_cast<int>(lines.size());
+        LjpegParams params;
+        params.bits = 15;
+        params.components = 3;
+        params.sampling = c.sampling;
+        params.sraw = c.sraw;
+        params.wide = c.width;  // the frame counts luma columns
+        params.decoded_wide = c.width / 2;
+        params.high = static_cast<int>(lines.size());
 
         DecoderSession s;
-        prepare(s, LjpegWriter::encode(spec, lines), c.width, c.height, 0, 0, c.width, c.height);
+        prepare(s, LjpegWriter::encode(params, lines), c.width, c.height, 0, 0, c.width, c.height);
         s.cfa_pattern = 0;
         s.sraw_scale = {1024, 1024, 1024, 0};
         s.model_id = 0x80000100;  // earlier model: the plain conversion
@@ -204,7 +204,7 @@ TEST(LjpegLoaders, SubsampledLumaChromaLayouts) {
     }
 
     // A stream without subsampling is refused instead of looping forever.
-    LjpegSpec plain;
+    LjpegParams plain;
     plain.components = 3;
     plain.wide = 4;
     plain.high = 2;
@@ -224,11 +224,11 @@ TEST(LjpegLoaders, DngTilesOverhangingTheImage) {
     };
     for (const bool cfa : {true, false}) {
         const int spp = cfa ? 1 : 3;
-        LjpegSpec spec;
-        spec.bits = 16;
-        spec.components = cfa ? 2 : 3;
-        spec.wide = cfa ? tile / 2 : tile;
-        spec.high = tile;
+        LjpegParams params;
+        params.bits = 16;
+        params.components = cfa ? 2 : 3;
+        params.wide = cfa ? tile / 2 : tile;
+        params.high = tile;
 
         ostel::test::ByteBuilder file(true);
         file.zeros(8);
@@ -245,7 +245,7 @@ TEST(LjpegLoaders, DngTilesOverhangingTheImage) {
                     lines.push_back(line);
                 }
                 file.patch_u32(list + 4 * size_t(index++), static_cast<uint32_t>(file.size()));
-                file.raw(LjpegWriter::encode(spec, lines));
+                file.raw(LjpegWriter::encode(params, lines));
             }
 
         DecoderSession s;

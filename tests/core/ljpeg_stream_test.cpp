@@ -9,7 +9,7 @@
 #include "tests/core/ljpeg_test_stream.h"
 
 using namespace ostel::core;
-using ostel::test::LjpegSpec;
+using ostel::test::LjpegParams;
 using ostel::test::LjpegWriter;
 
 namespace {
@@ -63,8 +63,8 @@ std::vector<uint8_t> dht(std::vector<int> ids) {
     std::vector<uint8_t> body;
     for (int id : ids) {
         body.push_back(static_cast<uint8_t>(id));
-        const auto spec = ostel::test::test_huffman_spec();
-        body.insert(body.end(), spec.begin(), spec.end());
+        const auto params = ostel::test::test_huffman_table();
+        body.insert(body.end(), params.begin(), params.end());
     }
     return segment(0xC4, body);
 }
@@ -108,16 +108,16 @@ TEST(LjpegStream, RoundTripsEveryPredictorWithAndWithoutRestarts) {
         {5, 0, 12, 4, true},  {6, 2, 15, 2, false}, {7, 0, 12, 2, false}, {1, 4, 14, 4, false},
     };
     for (const Case& c : cases) {
-        LjpegSpec spec;
-        spec.psv = c.psv;
-        spec.restart_lines = c.restart_lines;
-        spec.bits = c.bits;
-        spec.components = c.components;
-        spec.table_per_component = c.table_per_component;
-        spec.wide = 37;
-        spec.high = 13;
-        const Lines lines = random_lines(spec.high, spec.wide * spec.components, spec.bits, 7u + unsigned(c.psv));
-        const auto stream = LjpegWriter::encode(spec, lines);
+        LjpegParams params;
+        params.psv = c.psv;
+        params.restart_lines = c.restart_lines;
+        params.bits = c.bits;
+        params.components = c.components;
+        params.table_per_component = c.table_per_component;
+        params.wide = 37;
+        params.high = 13;
+        const Lines lines = random_lines(params.high, params.wide * params.components, params.bits, 7u + unsigned(c.psv));
+        const auto stream = LjpegWriter::encode(params, lines);
         ASSERT_TRUE(contains(stream, {0xFF, 0x00})) << "fixture should exercise byte stuffing";
         if (c.restart_lines) {
             ASSERT_TRUE(contains(stream, {0xFF, 0xD1}));
@@ -132,37 +132,37 @@ TEST(LjpegStream, RoundTripsEveryPredictorWithAndWithoutRestarts) {
 
 TEST(LjpegStream, FullRangeJumpUsesTheLengthSixteenCode) {
     // 0 -> 32768 is the one difference that needs length code 16.
-    LjpegSpec spec;
-    spec.bits = 16;
-    spec.components = 2;
-    spec.wide = 4;
-    spec.high = 2;
+    LjpegParams params;
+    params.bits = 16;
+    params.components = 2;
+    params.wide = 4;
+    params.high = 2;
     const Lines lines = {{0, 32768, 32768, 0, 100, 200, 65535, 1}, {32768, 0, 1, 2, 3, 4, 5, 6}};
     DecoderSession s;
-    EXPECT_EQ(decode_all(s, LjpegWriter::encode(spec, lines)), lines);
+    EXPECT_EQ(decode_all(s, LjpegWriter::encode(params, lines)), lines);
 
     // DNG 1.0 writers follow the code with 16 more bits.
-    spec.long_code_bits = true;
+    params.long_code_bits = true;
     DecoderSession dng10;
     dng10.dng_version = 0x01000000;
-    EXPECT_EQ(decode_all(dng10, LjpegWriter::encode(spec, lines)), lines);
+    EXPECT_EQ(decode_all(dng10, LjpegWriter::encode(params, lines)), lines);
     EXPECT_EQ(dng10.short_read_count, 0);
 }
 
 TEST(LjpegStream, OneComponentFrameSkipsTheStrayByteOutsideDng) {
-    LjpegSpec spec;
-    spec.components = 1;
-    spec.wide = 9;
-    spec.high = 3;
-    const Lines lines = random_lines(spec.high, spec.wide, spec.bits, 3);
-    spec.stray_byte = true;
+    LjpegParams params;
+    params.components = 1;
+    params.wide = 9;
+    params.high = 3;
+    const Lines lines = random_lines(params.high, params.wide, params.bits, 3);
+    params.stray_byte = true;
     DecoderSession s;  // not DNG
-    EXPECT_EQ(decode_all(s, LjpegWriter::encode(spec, lines)), lines);
+    EXPECT_EQ(decode_all(s, LjpegWriter::encode(params, lines)), lines);
 
-    spec.stray_byte = false;
+    params.stray_byte = false;
     DecoderSession dng;
     dng.dng_version = 0x01040000;
-    EXPECT_EQ(decode_all(dng, LjpegWriter::encode(spec, lines)), lines);
+    EXPECT_EQ(decode_all(dng, LjpegWriter::encode(params, lines)), lines);
 }
 
 TEST(LjpegStream, HeaderFieldsAndTableSharing) {
@@ -171,8 +171,8 @@ TEST(LjpegStream, HeaderFieldsAndTableSharing) {
     // bytes are never looked at; a restart interval of 0 means none.
     auto bytes = join({segment(0xC4, [] {
                            auto body = std::vector<uint8_t>{0};
-                           const auto spec = ostel::test::test_huffman_spec();
-                           body.insert(body.end(), spec.begin(), spec.end());
+                           const auto params = ostel::test::test_huffman_table();
+                           body.insert(body.end(), params.begin(), params.end());
                            body.insert(body.end(), {0x10, 0xFF, 0xFF});
                            return body;
                        }()),
@@ -234,11 +234,11 @@ TEST(LjpegStream, HeaderRefusesWhatCannotBeDecoded) {
 }
 
 TEST(LjpegStream, TruncatedDataIsCountedNeverFatal) {
-    LjpegSpec spec;
-    spec.wide = 64;
-    spec.high = 16;
-    const Lines lines = random_lines(spec.high, spec.wide * 2, spec.bits, 11);
-    auto stream = LjpegWriter::encode(spec, lines);
+    LjpegParams params;
+    params.wide = 64;
+    params.high = 16;
+    const Lines lines = random_lines(params.high, params.wide * 2, params.bits, 11);
+    auto stream = LjpegWriter::encode(params, lines);
     stream.resize(stream.size() / 3);
     DecoderSession s;
     s.dng_version = 1;

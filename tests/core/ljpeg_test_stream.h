@@ -8,7 +8,7 @@
 
 namespace ostel::test {
 
-struct LjpegSpec {
+struct LjpegParams {
     int bits = 12;           // sample precision
     int wide = 0;            // MCUs per line as written in the frame header
     int high = 0;            // lines
@@ -24,20 +24,20 @@ struct LjpegSpec {
 };
 
 // Code lengths: symbols 0..6 take 3 bits, symbol 7 + k takes 4 + k bits.
-inline std::vector<uint8_t> test_huffman_spec() {
-    std::vector<uint8_t> spec(16, 0);
-    spec[2] = 7;
-    for (int len = 4; len <= 13; ++len) spec[len - 1] = 1;
-    for (int sym = 0; sym <= 16; ++sym) spec.push_back(static_cast<uint8_t>(sym));
-    return spec;
+inline std::vector<uint8_t> test_huffman_table() {
+    std::vector<uint8_t> params(16, 0);
+    params[2] = 7;
+    for (int len = 4; len <= 13; ++len) params[len - 1] = 1;
+    for (int sym = 0; sym <= 16; ++sym) params.push_back(static_cast<uint8_t>(sym));
+    return params;
 }
 
 class LjpegWriter {
 public:
     // lines: high lines of (decoded_wide or wide) x clrs samples in coding
     // order, clrs = components + sraw.
-    static std::vector<uint8_t> encode(const LjpegSpec& spec, const std::vector<std::vector<uint16_t>>& lines) {
-        LjpegWriter w(spec);
+    static std::vector<uint8_t> encode(const LjpegParams& params, const std::vector<std::vector<uint16_t>>& lines) {
+        LjpegWriter w(params);
         w.header();
         w.data(lines);
         w.out_.push_back(0xFF);
@@ -46,8 +46,8 @@ public:
     }
 
 private:
-    explicit LjpegWriter(const LjpegSpec& spec) : spec_(spec) {
-        const std::vector<uint8_t> table = test_huffman_spec();
+    explicit LjpegWriter(const LjpegParams& params) : params_(params) {
+        const std::vector<uint8_t> table = test_huffman_table();
         int code = 0;
         size_t sym = 16;
         for (int len = 1; len <= 16; ++len) {
@@ -70,40 +70,40 @@ private:
 
     void header() {
         out_ = {0xFF, 0xD8};
-        const std::vector<uint8_t> table = test_huffman_spec();
+        const std::vector<uint8_t> table = test_huffman_table();
         std::vector<uint8_t> dht;
-        const int tables = spec_.table_per_component ? spec_.components : 1;
+        const int tables = params_.table_per_component ? params_.components : 1;
         for (int t = 0; t < tables; ++t) {
             dht.push_back(static_cast<uint8_t>(t));
             dht.insert(dht.end(), table.begin(), table.end());
         }
         marker(0xC4, dht);
-        std::vector<uint8_t> sof = {static_cast<uint8_t>(spec_.bits), static_cast<uint8_t>(spec_.high >> 8),
-                                    static_cast<uint8_t>(spec_.high), static_cast<uint8_t>(spec_.wide >> 8),
-                                    static_cast<uint8_t>(spec_.wide), static_cast<uint8_t>(spec_.components)};
-        for (int c = 0; c < spec_.components; ++c) {
+        std::vector<uint8_t> sof = {static_cast<uint8_t>(params_.bits), static_cast<uint8_t>(params_.high >> 8),
+                                    static_cast<uint8_t>(params_.high), static_cast<uint8_t>(params_.wide >> 8),
+                                    static_cast<uint8_t>(params_.wide), static_cast<uint8_t>(params_.components)};
+        for (int c = 0; c < params_.components; ++c) {
             sof.push_back(static_cast<uint8_t>(c + 1));
-            sof.push_back(static_cast<uint8_t>(c == 0 ? spec_.sampling : 0x11));
+            sof.push_back(static_cast<uint8_t>(c == 0 ? params_.sampling : 0x11));
             sof.push_back(0);
         }
         marker(0xC3, sof);
-        if (spec_.stray_byte) out_.push_back(0);
-        if (spec_.restart_lines) {
-            const int mcus = spec_.restart_lines * coded_wide();
+        if (params_.stray_byte) out_.push_back(0);
+        if (params_.restart_lines) {
+            const int mcus = params_.restart_lines * coded_wide();
             marker(0xDD, {static_cast<uint8_t>(mcus >> 8), static_cast<uint8_t>(mcus)});
         }
-        std::vector<uint8_t> sos = {static_cast<uint8_t>(spec_.components)};
-        for (int c = 0; c < spec_.components; ++c) {
+        std::vector<uint8_t> sos = {static_cast<uint8_t>(params_.components)};
+        for (int c = 0; c < params_.components; ++c) {
             sos.push_back(static_cast<uint8_t>(c + 1));
-            sos.push_back(static_cast<uint8_t>(spec_.table_per_component ? c << 4 : 0));
+            sos.push_back(static_cast<uint8_t>(params_.table_per_component ? c << 4 : 0));
         }
-        sos.push_back(static_cast<uint8_t>(spec_.psv));
+        sos.push_back(static_cast<uint8_t>(params_.psv));
         sos.push_back(0);
         sos.push_back(0);
         marker(0xDA, sos);
     }
 
-    int coded_wide() const { return spec_.decoded_wide ? spec_.decoded_wide : spec_.wide; }
+    int coded_wide() const { return params_.decoded_wide ? params_.decoded_wide : params_.wide; }
 
     void put_bits(uint32_t value, int n) {
         for (int i = n - 1; i >= 0; --i) {
@@ -126,7 +126,7 @@ private:
         if (diff > 32768) diff -= 65536;
         if (diff == 32768) {
             put_bits(static_cast<uint32_t>(codes_[16]), lengths_[16]);
-            if (spec_.long_code_bits) put_bits(0x8000, 16);
+            if (params_.long_code_bits) put_bits(0x8000, 16);
             return;
         }
         int mag = std::abs(diff), len = 0;
@@ -136,15 +136,15 @@ private:
     }
 
     void data(const std::vector<std::vector<uint16_t>>& lines) {
-        const int clrs = spec_.components + spec_.sraw;
+        const int clrs = params_.components + params_.sraw;
         const int wide = coded_wide();
         std::vector<int> vpred(static_cast<size_t>(clrs));
         int restart_index = 0;
         for (int jrow = 0; jrow < static_cast<int>(lines.size()); ++jrow) {
             const bool interval_start =
-                jrow == 0 || (spec_.restart_lines && jrow % spec_.restart_lines == 0);
+                jrow == 0 || (params_.restart_lines && jrow % params_.restart_lines == 0);
             if (interval_start) {
-                for (int& v : vpred) v = 1 << (spec_.bits - 1);
+                for (int& v : vpred) v = 1 << (params_.bits - 1);
                 if (jrow > 0) {
                     align();
                     out_.push_back(0xFF);
@@ -157,7 +157,7 @@ private:
                 for (int c = 0; c < clrs; ++c) {
                     const int x = line[static_cast<size_t>(col * clrs + c)];
                     int pred;
-                    if (spec_.sraw && c <= spec_.sraw && (col || c)) {
+                    if (params_.sraw && c <= params_.sraw && (col || c)) {
                         pred = spred;
                     } else if (col) {
                         pred = line[static_cast<size_t>((col - 1) * clrs + c)];
@@ -169,7 +169,7 @@ private:
                         const auto& up = lines[static_cast<size_t>(jrow - 1)];
                         const int above = up[static_cast<size_t>(col * clrs + c)];
                         const int corner = up[static_cast<size_t>((col - 1) * clrs + c)];
-                        switch (spec_.psv) {
+                        switch (params_.psv) {
                             case 2: pred = above; break;
                             case 3: pred = corner; break;
                             case 4: pred = pred + above - corner; break;
@@ -180,14 +180,14 @@ private:
                         }
                     }
                     put_difference(x - pred);
-                    if (c <= spec_.sraw) spred = x;
+                    if (c <= params_.sraw) spred = x;
                 }
             }
         }
         align();
     }
 
-    LjpegSpec spec_;
+    LjpegParams params_;
     std::vector<uint8_t> out_;
     int codes_[17] = {};
     int lengths_[17] = {};
