@@ -17,8 +17,9 @@ namespace ostel::core::loader_detail {
 // marker stop, a negative valid-bit count once the data ran out, one data
 // error per starved request), so the two can hand the stream to each other:
 // the state is taken from the session on construction and written back by
-// commit() or the destructor. Without stuffing it fills the buffer a few
-// bytes ahead, which changes nothing in the bits returned.
+// commit() or the destructor. Without stuffing it fills a 64-bit buffer
+// ahead of need and gives the unused whole bytes back on commit or reset,
+// which changes nothing in the bits returned.
 class BitCursor {
 public:
     explicit BitCursor(DecoderSession& s)
@@ -37,7 +38,8 @@ public:
     void commit() {
         give_back_read_ahead();
         s_.seek(pos_);
-        s_.bits.buffer = buffer_;
+        // Fewer than 8 bits remain without stuffing, at most 32 with it.
+        s_.bits.buffer = static_cast<uint32_t>(buffer_);
         s_.bits.valid_bits = count_;
         s_.bits.marker_reached = marker_ ? 1 : 0;
     }
@@ -59,8 +61,10 @@ public:
     unsigned take(int n, const uint16_t* table) {
         if (n <= 0 || count_ < 0) return 0;
         if (count_ < n) fill(n);
-        // 64-bit shift: count may be 0 when the file ended before any bit.
-        unsigned value = static_cast<uint32_t>(uint64_t(buffer_) << (32 - count_)) >> (32 - n);
+        // Missing bits (the file ended) read as zeros.
+        const uint64_t mask = (uint64_t(1) << n) - 1;
+        unsigned value = static_cast<unsigned>(
+            (count_ >= n ? buffer_ >> (count_ - n) : buffer_ << (n - count_)) & mask);
         if (table) {
             const uint16_t entry = table[value];
             count_ -= entry >> 8;
@@ -80,13 +84,23 @@ private:
         if (stuffing_ || count_ < 8) return;
         const int bytes = count_ >> 3;
         pos_ -= bytes;
-        buffer_ = static_cast<uint32_t>(uint64_t(buffer_) >> (8 * bytes));
+        buffer_ >>= 8 * bytes;
         count_ -= 8 * bytes;
     }
 
     void fill(int n) {
         if (!stuffing_) {
-            while (count_ <= 24 && pos_ < size_) {
+            if (pos_ + 8 <= size_) {
+                // Top up to at least 56 bits with one 8-byte load.
+                uint64_t word = 0;
+                for (int i = 0; i < 8; ++i) word = (word << 8) | data_[pos_ + i];
+                const int bytes = (63 - count_) >> 3;
+                buffer_ = (buffer_ << (8 * bytes)) | (word >> (64 - 8 * bytes));
+                pos_ += bytes;
+                count_ += 8 * bytes;
+                return;
+            }
+            while (count_ <= 56 && pos_ < size_) {
                 buffer_ = (buffer_ << 8) | data_[pos_++];
                 count_ += 8;
             }
@@ -111,7 +125,7 @@ private:
     const uint8_t* data_;
     int64_t size_;
     int64_t pos_;
-    uint32_t buffer_;
+    uint64_t buffer_;
     int count_;
     bool marker_;
     bool stuffing_;

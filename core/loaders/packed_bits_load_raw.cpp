@@ -45,7 +45,9 @@ struct RowState {
     int64_t black_sum = 0;
 };
 
-template <int UnitBytes, bool Checked>
+// ReadAhead: take several units per refill. Not near the end of the file,
+// and not when a stuffed byte follows every tenth sample in the stream.
+template <int UnitBytes, bool Checked, bool ReadAhead>
 void decode_row(DecoderSession& s, const PackedLayout& L, ByteFeed<Checked>& feed, RowState& st,
                 RowStore& store) {
     constexpr int kUnitBits = UnitBytes * 8;
@@ -57,11 +59,18 @@ void decode_row(DecoderSession& s, const PackedLayout& L, ByteFeed<Checked>& fee
     uint64_t buffer = st.buffer;
     int valid = st.valid;
     for (int64_t col = 0; col < L.row_samples; ++col) {
-        while (valid < bps) {
-            uint64_t unit = 0;
-            for (int i = 0; i < UnitBytes; ++i) unit |= uint64_t(feed.next()) << (8 * i);
-            buffer = (buffer << kUnitBits) | unit;
-            valid += kUnitBits;
+        if (valid < bps) {
+            // Away from the end of the file take whole units for at least
+            // 24 bits at once; the bits stay in order, only fewer refills.
+            constexpr int kUnitsPerRefill = ReadAhead ? (24 + kUnitBits - 1) / kUnitBits : 1;
+            do {
+                for (int u = 0; u < kUnitsPerRefill; ++u) {
+                    uint64_t unit = 0;
+                    for (int i = 0; i < UnitBytes; ++i) unit |= uint64_t(feed.next()) << (8 * i);
+                    buffer = (buffer << kUnitBits) | unit;
+                    valid += kUnitBits;
+                }
+            } while (valid < bps);
         }
         valid -= bps;
         const unsigned sample = static_cast<unsigned>((buffer >> valid) & mask);
@@ -84,18 +93,21 @@ template <int UnitBytes>
 void decode_row_any(DecoderSession& s, const PackedLayout& L, int64_t& pos, RowState& st, RowStore& store) {
     const uint8_t* data = s.input.data();
     const int64_t size = s.file_size();
-    // Upper bound of the bytes one row can consume: its samples, one partly
-    // used unit on either side and the stuffed bytes.
-    const int64_t need = (L.row_samples * L.bps + 7) / 8 + 2 * UnitBytes +
+    // Upper bound of the bytes one row can consume: its samples, the units
+    // read ahead on either side and the stuffed bytes.
+    const int64_t need = (L.row_samples * L.bps + 7) / 8 + 8 * UnitBytes +
                          (L.ten_byte_stuffing ? L.row_samples / 10 + 1 : 0);
     if (pos >= 0 && pos <= size && need <= size - pos) {
         ByteFeed<false> feed{data + pos, data + size};
-        decode_row<UnitBytes, false>(s, L, feed, st, store);
+        if (L.ten_byte_stuffing)
+            decode_row<UnitBytes, false, false>(s, L, feed, st, store);
+        else
+            decode_row<UnitBytes, false, true>(s, L, feed, st, store);
         pos = feed.p - data;
     } else {
         const int64_t start = pos < 0 ? size : (pos > size ? size : pos);
         ByteFeed<true> feed{data + start, data + size};
-        decode_row<UnitBytes, true>(s, L, feed, st, store);
+        decode_row<UnitBytes, true, false>(s, L, feed, st, store);
         pos = feed.p - data;
         if (feed.short_read) ++s.short_read_count;
     }
