@@ -60,7 +60,9 @@ TEST(TiffSamples, ShotDataMatchesTheMetadataRecords) {
         const std::string focal = record_value(json.str(), "FocalLength");
         if (!focal.empty()) EXPECT_NEAR(s.focal_length, std::stod(focal), 0.06);
         // Files cut short or stripped of their image data have no raw image left.
-        if (std::string(name).rfind("real/", 0) == 0) EXPECT_GT(s.stored_width, 0);
+        if (std::string(name).rfind("real/", 0) == 0) {
+            EXPECT_GT(s.stored_width, 0);
+        }
         EXPECT_EQ(s.parse_depth, 0);
     }
     EXPECT_GT(checked, 0);
