@@ -48,17 +48,29 @@ TEST(TiffSamples, ShotDataMatchesTheMetadataRecords) {
         ASSERT_EQ(parse_tiff_file(s, 0), 1);
         ++checked;
         const std::string make = record_value(json.str(), "Make");
-        if (!make.empty()) EXPECT_EQ(std::string(s.make).substr(0, make.size()), make);
+        if (!make.empty()) {
+            EXPECT_EQ(std::string(s.make).substr(0, make.size()), make);
+        }
         const std::string model = record_value(json.str(), "Model");
-        if (!model.empty()) EXPECT_EQ(std::string(s.model).substr(0, model.size()), model);
+        if (!model.empty()) {
+            EXPECT_EQ(std::string(s.model).substr(0, model.size()), model);
+        }
         const std::string iso = record_value(json.str(), "ISO");
-        if (!iso.empty() && iso.find(' ') == std::string::npos) EXPECT_NEAR(s.iso, std::stod(iso), 0.5);
+        if (!iso.empty() && iso.find(' ') == std::string::npos) {
+            EXPECT_NEAR(s.iso, std::stod(iso), 0.5);
+        }
         const std::string fnum = record_value(json.str(), "FNumber");
-        if (!fnum.empty()) EXPECT_NEAR(s.f_number, std::stod(fnum), 0.06);
+        if (!fnum.empty()) {
+            EXPECT_NEAR(s.f_number, std::stod(fnum), 0.06);
+        }
         const std::string exposure = record_value(json.str(), "ExposureTime");
-        if (!exposure.empty()) EXPECT_NEAR(s.exposure_time, std::stod(exposure), std::stod(exposure) * 0.02);
+        if (!exposure.empty()) {
+            EXPECT_NEAR(s.exposure_time, std::stod(exposure), std::stod(exposure) * 0.02);
+        }
         const std::string focal = record_value(json.str(), "FocalLength");
-        if (!focal.empty()) EXPECT_NEAR(s.focal_length, std::stod(focal), 0.06);
+        if (!focal.empty()) {
+            EXPECT_NEAR(s.focal_length, std::stod(focal), 0.06);
+        }
         // Files cut short or stripped of their image data have no raw image left.
         if (std::string(name).rfind("real/", 0) == 0) {
             EXPECT_GT(s.stored_width, 0);
