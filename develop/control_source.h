@@ -15,6 +15,10 @@ public:
     virtual double value(int tag) const = 0;
     // Text controls (profile names and paths, curve points) by tag.
     virtual std::string text(int tag) const { return {}; }
+    // Sets the two custom white-balance sliders from a red and a blue
+    // multiplier (a white-balance pick); sources that cannot be written
+    // ignore it.
+    virtual void set_white_balance_sliders(double red, double blue) {}
 };
 
 // A ControlSource over a map; tags not in the map give the initial positions.
@@ -22,6 +26,7 @@ class MapControlSource : public ControlSource {
 public:
     double value(int tag) const override;
     std::string text(int tag) const override;
+    void set_white_balance_sliders(double red, double blue) override;
     void set(int tag, double v) { values_[tag] = v; }
     void set_text(int tag, std::string t) { texts_[tag] = std::move(t); }
 

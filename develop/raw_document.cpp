@@ -1,0 +1,314 @@
+// Opening and loading: the document drives the decoding core and builds its
+// working data from what the core delivers.
+#include "develop/raw_document.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <iterator>
+#include <memory>
+#include <new>
+
+#include "core/processing/demosaic.h"
+#include "core/processing/output_profile.h"
+#include "core/processing/preprocess.h"
+#include "core/session/core_failure.h"
+#include "core/session/decoder_session.h"
+#include "core/thumb/entries.h"
+
+namespace ostel::develop {
+
+namespace {
+
+// Linear sRGB to XYZ (D65), the working space when the camera has no matrix.
+constexpr double kSrgbToXyz[3][3] = {{0.412424, 0.357579, 0.180464},
+                                     {0.212656, 0.715158, 0.0721856},
+                                     {0.0193324, 0.119193, 0.950444}};
+
+// "YYYY-MM-DD hh:mm:ss" of the camera's clock. The core turned the file's
+// clock text into seconds as local time, so local time gives it back.
+std::string capture_text(int64_t seconds) {
+    if (seconds <= 0) return {};
+    const std::time_t t = static_cast<std::time_t>(seconds);
+    std::tm parts{};
+    if (!localtime_r(&t, &parts)) return {};
+    const int year = parts.tm_year + 1900;
+    if (year < 0 || year > 9999) return {};
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", year, parts.tm_mon + 1, parts.tm_mday,
+                  parts.tm_hour, parts.tm_min, parts.tm_sec);
+    return text;
+}
+
+bool read_whole_stream(std::ifstream& file, std::vector<uint8_t>& bytes) {
+    file.clear();
+    file.seekg(0, std::ios::beg);
+    if (!file) return false;
+    bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    return !file.bad();
+}
+
+}  // namespace
+
+std::string load_status_message(int status) {
+    switch (status) {
+        case kOpenFailed: return "Error opening file";
+        case 2: return "File error";
+        case 3: return "Wrong file header";
+        case 4: return "Memory allocation error";
+        case 5: return "Wrong file or not supported camera manufecturer";
+        case 6: return "Not supported camera model";
+        default: return {};
+    }
+}
+
+DocumentOptions DocumentOptions::from_settings(int chrec, int cpf, int lnr_type, int cnr_type) {
+    DocumentOptions o;
+    o.artifact_level = std::clamp(chrec + 1, 1, 3);
+    o.chroma_prefilter = cpf != 0;
+    o.luma_nr_type = (lnr_type == 0 || lnr_type == 1) ? lnr_type : 0;
+    o.chroma_nr_type = (cnr_type == 0 || cnr_type == 1) ? cnr_type : 0;
+    return o;
+}
+
+RawDocument::RawDocument() : curve_(identity_table()) {}
+RawDocument::RawDocument(const DocumentOptions& options) : options_(options), curve_(identity_table()) {}
+RawDocument::~RawDocument() = default;
+
+void RawDocument::set_notifier(Notifier* notifier) { notifier_ = notifier; }
+
+double RawDocument::control(int t) const {
+    if (controls_) return controls_->value(t);
+    // No control bars: the fixed values of a missing main frame.
+    switch (t) {
+        case tag::kMixerRed:
+        case tag::kMixerGreen:
+        case tag::kMixerBlue: return 50;
+        default: return 0;
+    }
+}
+
+std::string RawDocument::control_text(int t) const { return controls_ ? controls_->text(t) : std::string(); }
+
+void RawDocument::status(const char* text) { (notifier_ ? *notifier_ : silent_).status(text); }
+void RawDocument::progress(int percent) { (notifier_ ? *notifier_ : silent_).progress(percent); }
+void RawDocument::message(const std::string& text) { (notifier_ ? *notifier_ : silent_).message(text); }
+
+void RawDocument::clear_image() {
+    working_ = RgbPlanes{};
+    source_ = RgbPlanes{};
+    std::vector<uint16_t>().swap(output_);
+    std::vector<uint8_t>().swap(display_);
+    output_profile_.clear();
+    thumbnail_ = Thumbnail{};
+    raw_histogram_ = HistogramImage{};
+    output_histogram_ = HistogramImage{};
+    pick_pending_ = false;
+    ready_ = false;
+}
+
+void RawDocument::memory_failure() {
+    clear_image();
+    message(load_status_message(kMemoryError));
+}
+
+int RawDocument::open(const std::string& path) {
+    clear_image();
+    shooting_ = ShootingData{};
+    if (file_.is_open()) file_.close();
+    file_.clear();
+    file_.open(path, std::ios::binary);
+    if (!file_.is_open()) return kOpenFailed;
+    path_ = path;
+    status("Loading");
+    return preview_only_ ? LoadThumbnail() : LoadRaw();
+}
+
+bool RawDocument::OnOpenDocument(const std::string& path) {
+    const int result = open(path);
+    const std::string text = load_status_message(result);
+    if (!text.empty()) message(text);
+    return true;
+}
+
+void RawDocument::copy_from_session(const core::DecoderSession& s) {
+    width_ = s.width;
+    height_ = s.height;
+    shooting_.make = s.make;
+    shooting_.model = s.model;
+    shooting_.iso = s.iso;
+    shooting_.shutter = s.exposure_time;
+    shooting_.aperture = s.f_number;
+    shooting_.focal_length = s.focal_length;
+    shooting_.black_level = s.black_level;
+    shooting_.capture_time = s.capture_time;
+    shooting_.capture_text = capture_text(s.capture_time);
+}
+
+int RawDocument::LoadRaw() {
+    try {
+        return load_raw_checked();
+    } catch (const core::CoreFailure&) {
+    } catch (const std::bad_alloc&) {
+    } catch (const std::length_error&) {
+    }
+    clear_image();
+    return kMemoryError;
+}
+
+int RawDocument::load_raw_checked() {
+    clear_image();
+    std::vector<uint8_t> bytes;
+    if (!file_.is_open() || !read_whole_stream(file_, bytes)) return kWrongHeader;
+    const int64_t file_length = int64_t(bytes.size());
+
+    auto session = std::make_unique<core::DecoderSession>();
+    core::DecoderSession& s = *session;
+    s.input = core::ByteSource(std::move(bytes));
+    s.file_name = path_;
+    s.ca_scale[0] = 1.0 + 0.0001 * control(tag::kCaRed);
+    s.ca_scale[2] = 1.0 + 0.0001 * control(tag::kCaBlue);
+    s.denoise_threshold = float(10.0 * control(tag::kWaveletNr));
+
+    core::decode(s);
+    if (!s.raw_count || s.image.empty()) return kWrongHeader;
+    diagonal_ = s.diagonal_width != 0;
+    diagonal_width_ = s.diagonal_width;
+    // The length check: a file must reach past byte 103.
+    if (file_length < 104) return kWrongHeader;
+
+    copy_from_session(s);
+    cfa_colours_ = s.corner_colors;
+
+    // First pass: white-balance multipliers only.
+    s.apply_scaling = 0;
+    core::balance_and_scale(s);
+    camera_wb_[0] = s.as_shot_mul[1] != 0 ? s.as_shot_mul[0] / s.as_shot_mul[1] : 1.0f;
+    camera_wb_[1] = s.as_shot_mul[1] != 0 ? s.as_shot_mul[2] / s.as_shot_mul[1] : 1.0f;
+    camera_wb_[2] = 1.0f;
+    for (float& v : camera_wb_)
+        if (!std::isfinite(v)) v = 1.0f;
+    status("Loading");
+
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j) camera_matrix_[i][j] = s.xyz_to_cam[i][j];
+    core::convert_to_output(s);
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j)
+            rgb_to_xyz_[i][j] = s.no_camera_matrix ? kSrgbToXyz[i][j] : double(s.final_matrix[i][j]);
+
+    const size_t padded = size_t(width_ + 5) * size_t(height_ + 5);
+    working_.resize(width_, height_, padded);
+
+    // Red and blue sites of the 2x2 pattern (0 red, 1 and 3 green, 2 blue).
+    const auto& cc = cfa_colours_;
+    bayer_layout_ = false;
+    auto set_sites = [&](int rr, int rc, int br, int bc) {
+        red_site_[0] = rr, red_site_[1] = rc, blue_site_[0] = br, blue_site_[1] = bc;
+        bayer_layout_ = true;
+    };
+    if (s.cfa_pattern > 1) {
+        if (cc[0] == 1 || cc[0] == 3) {
+            if (cc[1] != 0) set_sites(1, 0, 0, 1);
+            else set_sites(0, 1, 1, 0);
+        } else if (cc[1] == 1 || cc[1] == 3) {
+            if (cc[0] != 0) set_sites(1, 1, 0, 0);
+            else set_sites(0, 0, 1, 1);
+        }
+    }
+    status("Processing");
+    progress(5);
+
+    core::repair_bad_pixels(s);
+    s.highlight_mode = control(tag::kRecovery) != 0 ? 1 : 0;
+    s.apply_scaling = 1;
+    core::balance_and_scale(s);
+    core::prepare_for_interpolation(s);
+    progress(15);
+
+    // Full-colour data (three samples per pixel, or no filter pattern) is
+    // neither demosaiced nor refined.
+    refine_ = s.samples_per_pixel != 3 && s.cfa_pattern != 0;
+    if (s.samples_per_pixel != 3) core::ahd_demosaic(s);
+    core::blend_clipped_highlights(s);
+    progress(40);
+
+    planes_from_session(s);
+    draw_raw_histogram(s, width_, height_, raw_histogram_);
+    session.reset();
+
+    refine_unchecked();
+    return kLoadOk;
+}
+
+void RawDocument::planes_from_session(const core::DecoderSession& s) {
+    const int w = width_, h = height_;
+    const int hg = s.half_grid;
+    const size_t stride = size_t(s.image_width);
+    float* p[3] = {working_[0], working_[1], working_[2]};
+#pragma omp parallel for schedule(static)
+    for (int r = 0; r < h; ++r) {
+        const size_t src_row = size_t(r >> hg);
+        for (int c = 0; c < w; ++c) {
+            const size_t src = src_row * stride + size_t(c >> hg);
+            const size_t dst = size_t(r) * size_t(w) + size_t(c);
+            if (size_t(c >> hg) >= stride || src >= s.image.size()) {
+                p[0][dst] = p[1][dst] = p[2][dst] = 0;
+                continue;
+            }
+            for (int k = 0; k < 3; ++k) p[k][dst] = std::sqrt(float(s.image[src][size_t(k)]));
+        }
+    }
+}
+
+int RawDocument::LoadThumbnail() {
+    try {
+        clear_image();
+        std::vector<uint8_t> bytes;
+        if (!file_.is_open() || !read_whole_stream(file_, bytes)) return kWrongHeader;
+        auto session = std::make_unique<core::DecoderSession>();
+        core::DecoderSession& s = *session;
+        s.input = core::ByteSource(std::move(bytes));
+        s.file_name = path_;
+        const int decoded = core::extract_thumbnail(s);
+        if (!s.raw_count || !s.make[0]) return kWrongHeader;
+        copy_from_session(s);
+
+        Thumbnail& t = thumbnail_;
+        if (decoded == 1 && !s.image.empty() && s.image_width > 0 && s.image_height > 0) {
+            // A preview stored as raw data: its decoded samples as 8 bits.
+            t.width = s.image_width;
+            t.height = s.image_height;
+            t.bytes.assign(size_t(t.width) * size_t(t.height) * 4, 0);
+            for (size_t i = 0; i < s.image.size() && i * 4 + 3 < t.bytes.size(); ++i) {
+                t.bytes[i * 4 + 0] = uint8_t(s.image[i][2] >> 8);
+                t.bytes[i * 4 + 1] = uint8_t(s.image[i][1] >> 8);
+                t.bytes[i * 4 + 2] = uint8_t(s.image[i][0] >> 8);
+            }
+        } else if (s.thumb_kind == 1 && !s.thumb_data.empty()) {
+            t.jpeg = true;
+            t.bytes = s.thumb_data;
+            t.bytes.resize(size_t(std::clamp<int64_t>(s.thumb_data_length, 0, int64_t(s.thumb_data.size()))));
+            t.width = s.thumb_width;
+            t.height = s.thumb_height;
+        } else if (s.thumb_kind == 2 && s.thumb_bitmap_width > 0 && s.thumb_bitmap_height > 0 &&
+                   s.thumb_data.size() >= size_t(s.thumb_bitmap_width) * size_t(s.thumb_bitmap_height) * 4) {
+            t.width = s.thumb_bitmap_width;
+            t.height = s.thumb_bitmap_height;
+            t.bytes.assign(s.thumb_data.begin(), s.thumb_data.begin() + std::ptrdiff_t(size_t(t.width) * size_t(t.height) * 4));
+        } else {
+            // No preview in the file: a small blank picture.
+            t.width = t.height = 16;
+            t.bytes.assign(16 * 16 * 4, 0);
+        }
+        return kLoadOk;
+    } catch (const core::CoreFailure&) {
+    } catch (const std::bad_alloc&) {
+    } catch (const std::length_error&) {
+    }
+    clear_image();
+    return kMemoryError;
+}
+
+}  // namespace ostel::develop

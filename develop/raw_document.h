@@ -1,0 +1,213 @@
+#pragma once
+// RawDocument: the one open raw file, its decoded planes and the develop
+// pipeline that turns them into the 16-bit output image, the 8-bit display
+// image and the two histogram pictures.
+//
+// Use without a GUI (command line, export, tests):
+//
+//   ostel::develop::MapControlSource controls;   // initial positions
+//   controls.set(ostel::develop::tag::kExposure, 5);
+//   ostel::develop::RawDocument doc;
+//   doc.set_controls(&controls);                 // read at every stage
+//   doc.set_notifier(&my_notifier);              // status, progress, messages
+//   int status = doc.open("/path/IMG_0001.CR2"); // decode + develop for screen
+//   if (status == ostel::develop::kLoadOk) {
+//       doc.Develop(false);                      // develop for saving
+//       const std::vector<uint16_t>& rgb = doc.output();  // R,G,B interleaved
+//       int w = doc.width(), h = doc.height();
+//       const auto& icc = doc.output_profile();  // profile bytes to embed
+//       const ShootingData& shot = doc.shooting();
+//   }
+//
+// open() returns the load status; OnOpenDocument() is the same open with
+// the failure shown through the notifier's message(). Control changes re-run
+// the level they affect: Develop(true) for tone, curve and profile
+// controls, CalculateWhiteBalance() + Develop(true) for white balance,
+// PostProcess() for the filter controls, open()/LoadRaw() again for the
+// pre-filter controls (wavelet noise reduction, aberration, recovery).
+//
+// The controls and the notifier are not owned and must outlive the calls.
+// Without a control source the document uses the fixed values of a missing
+// main frame: all sliders 0, boxes off, mixer sliders 50, camera white
+// balance, identity curve, camera-space input and built-in sRGB output.
+//
+// Nothing here throws: running out of memory inside the core or the
+// pipeline becomes status kMemoryError (LoadRaw) or the message
+// "Memory allocation error" (later runs), and the document is left empty.
+#include <array>
+#include <cstdint>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "develop/control_source.h"
+#include "develop/control_tags.h"
+#include "develop/histogram.h"
+#include "develop/notifier.h"
+#include "develop/rgb_planes.h"
+#include "develop/tone.h"
+
+namespace ostel::core {
+class DecoderSession;
+}
+
+namespace ostel::develop {
+
+// Results of a load; the values the open step maps to its messages.
+enum LoadStatus : int {
+    kLoadOk = 0,
+    kFileError = 2,      // "File error"
+    kWrongHeader = 3,    // "Wrong file header": not decodable or too short
+    kMemoryError = 4,    // "Memory allocation error"
+    kOpenFailed = -1,    // the path could not be opened ("Error opening file")
+};
+
+// The message shown for a load status; empty for success.
+std::string load_status_message(int status);
+
+// Options from the application settings, read once per document.
+struct DocumentOptions {
+    int artifact_level = 1;       // colour-artifact suppression passes, 1..3
+    bool chroma_prefilter = false;
+    int luma_nr_type = 0;         // kept only; one method exists
+    int chroma_nr_type = 0;       // 0 uniform median, 1 diffusion
+    // From the stored values of "CHRec" (level index), "CPF", "LNRType",
+    // "CNRType", with the document's range rules.
+    static DocumentOptions from_settings(int chrec, int cpf, int lnr_type, int cnr_type);
+};
+
+// Shooting data copied from the file.
+struct ShootingData {
+    std::string make, model;
+    float iso = 0, shutter = 0, aperture = 0, focal_length = 0;
+    int black_level = 0;
+    int64_t capture_time = 0;   // seconds since 1970 in the camera's clock
+    std::string capture_text;   // "YYYY-MM-DD hh:mm:ss", empty when unknown
+};
+
+// Embedded preview of a preview-only open.
+struct Thumbnail {
+    std::vector<uint8_t> bytes;  // JPEG data, or BGR0 pixels (4 bytes each)
+    bool jpeg = false;
+    int width = 0, height = 0;   // pixels (for JPEG as the file states them)
+};
+
+class RawDocument {
+public:
+    RawDocument();
+    explicit RawDocument(const DocumentOptions& options);
+    RawDocument(const RawDocument&) = delete;
+    RawDocument& operator=(const RawDocument&) = delete;
+    ~RawDocument();
+
+    void set_controls(ControlSource* controls) { controls_ = controls; }
+    void set_notifier(Notifier* notifier);
+    void set_options(const DocumentOptions& options) { options_ = options; }
+    // Preview-only documents read only the shooting data and the thumbnail.
+    void set_preview_only(bool on) { preview_only_ = on; }
+
+    // Opens the file and loads it (LoadRaw, or LoadThumbnail in preview-only
+    // mode). Returns the load status; the previous image is gone either way.
+    int open(const std::string& path);
+    // The same, with a failure shown as a message; always true.
+    bool OnOpenDocument(const std::string& path);
+
+    // Pipeline levels.
+    int LoadRaw();
+    int LoadThumbnail();
+    void RefineImage();
+    void CalculateWhiteBalance();
+    // Measures the neutral point at (column, row) of the working image, then
+    // runs CalculateWhiteBalance() and Develop(true). The pick is used in
+    // custom white-balance mode.
+    void PickWhiteBalance(int column, int row);
+    void PostProcess();
+    void Develop(bool for_display);
+    void ProcessImage(std::array<double, 3>& multipliers, bool for_display);
+    void UpdateDisplay(bool for_display);
+    void UpdateHistogram();
+
+    // State and results.
+    bool ready() const { return ready_; }
+    bool loaded() const { return !source_.plane[0].empty(); }
+    const std::string& path() const { return path_; }
+    int width() const { return width_; }
+    int height() const { return height_; }
+    // Develop result: width * height pixels of R, G, B.
+    const std::vector<uint16_t>& output() const { return output_; }
+    // BGR0 display image of display_width() x display_height() pixels.
+    const std::vector<uint8_t>& display() const { return display_; }
+    int display_width() const { return width_ > 2 * kDisplayBorder ? width_ - 2 * kDisplayBorder : 0; }
+    int display_height() const { return height_ > 2 * kDisplayBorder ? height_ - 2 * kDisplayBorder : 0; }
+    const HistogramImage& raw_histogram() const { return raw_histogram_; }
+    const HistogramImage& output_histogram() const { return output_histogram_; }
+    // Profile of the last develop run's output space (what export embeds).
+    const std::vector<uint8_t>& output_profile() const { return output_profile_; }
+    const ShootingData& shooting() const { return shooting_; }
+    const Thumbnail& thumbnail() const { return thumbnail_; }
+    const std::array<double, 3>& white_balance() const { return wb_; }
+    // R/G and B/G of the camera's as-shot multipliers, and 1.
+    const std::array<float, 3>& camera_white_balance() const { return camera_wb_; }
+    const RgbPlanes& working_planes() const { return working_; }
+    const RgbPlanes& source_planes() const { return source_; }
+    const Table16& curve_table() const { return curve_; }
+    bool diagonal_sensor() const { return diagonal_; }
+    const std::array<int, 4>& cfa_colours() const { return cfa_colours_; }
+
+private:
+    double control(int tag) const;
+    std::string control_text(int tag) const;
+    void status(const char* text);
+    void progress(int percent);
+    void message(const std::string& text);
+    void clear_image();
+    int load_raw_checked();
+    void copy_from_session(const core::DecoderSession& s);
+    // The pipeline levels without the memory guard; the public operations
+    // wrap them, LoadRaw runs them inside its own guard.
+    void refine_unchecked();
+    void white_balance_unchecked();
+    void post_process_unchecked();
+    void develop_unchecked(bool for_display);
+    void planes_from_session(const core::DecoderSession& s);
+    void fill_curve_table();
+    void memory_failure();
+
+    ControlSource* controls_ = nullptr;
+    Notifier* notifier_ = nullptr;
+    Notifier silent_;
+    DocumentOptions options_;
+    bool preview_only_ = false;
+
+    std::string path_;
+    std::ifstream file_;
+    int width_ = 3284, height_ = 2458;
+    RgbPlanes working_, source_;
+    std::vector<uint16_t> output_;
+    std::vector<uint8_t> display_;
+    Table16 curve_;
+    HistogramImage raw_histogram_, output_histogram_;
+
+    std::array<double, 3> wb_{1.0, 1.0, 1.0};
+    std::array<float, 3> camera_wb_{1.0f, 1.0f, 1.0f};
+    std::array<double, 2> picked_{1.0, 1.0};
+    bool pick_pending_ = false;
+
+    double rgb_to_xyz_[3][3] = {};
+    float camera_matrix_[3][3] = {};
+    std::array<int, 4> cfa_colours_{};
+    // Row and column parity of the red and blue sites; valid only for a
+    // two-by-two Bayer layout.
+    int red_site_[2] = {0, 0}, blue_site_[2] = {0, 0};
+    bool bayer_layout_ = false;
+    bool refine_ = false;  // mosaic data: the refinement stages apply
+    bool diagonal_ = false;
+    int diagonal_width_ = 0;
+
+    ShootingData shooting_;
+    Thumbnail thumbnail_;
+    std::vector<uint8_t> output_profile_;
+    bool ready_ = false;
+};
+
+}  // namespace ostel::develop

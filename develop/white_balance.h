@@ -1,0 +1,19 @@
+#pragma once
+// White-balance measurements of the document.
+#include <array>
+
+#include "develop/rgb_planes.h"
+
+namespace ostel::develop {
+
+// Grey-world multipliers {G/R, 1, G/B} from the sums of the planes over rows
+// 20 .. height - 21 and columns 20 .. width - 21. A multiplier whose sum is
+// zero (dark or tiny image) stays 1.
+std::array<double, 3> automatic_white_balance(const RgbPlanes& planes);
+
+// Neutral point under a click: G/R and G/B of the sums over the 10 x 10
+// window rows row - 5 .. row + 4, columns col - 5 .. col + 4 (positions
+// outside the image are left out). A ratio whose sum is zero is 1.
+std::array<double, 2> measure_white_point(const RgbPlanes& planes, int col, int row);
+
+}  // namespace ostel::develop
