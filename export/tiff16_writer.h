@@ -1,22 +1,22 @@
 #pragma once
-// Writes 16-bit unsigned TIFF images (one or three samples per pixel,
-// uncompressed, contiguous) through libtiff.
+// The 16-bit unsigned TIFF of the raw data command; see tiff_writer.h for
+// the general writer it builds on.
 #include <cstdint>
 #include <string>
-#include <vector>
+
+#include "export/tiff_writer.h"
 
 namespace ostel::exporting {
 
-struct Tiff16Options {
-    std::vector<uint8_t> icc_profile;  // embedded when non-empty
-    std::string software = "Ostel RAW";
-    std::string make, model, artist, copyright, description, date_time;
-    int orientation = 1;               // TIFF orientation tag value
-};
+using Tiff16Options = TiffOptions;
 
 // samples: height rows of width * channels values. Returns false and sets
 // error when the file cannot be written.
-bool write_tiff16(const std::string& path, int width, int height, int channels, const uint16_t* samples,
-                  const Tiff16Options& options, std::string& error);
+inline bool write_tiff16(const std::string& path, int width, int height, int channels, const uint16_t* samples,
+                         const Tiff16Options& options, std::string& error) {
+    const TiffReport report = write_tiff(path, {width, height, channels, 16, samples}, options);
+    if (!report.written) error = report.error;
+    return report.written;
+}
 
 }  // namespace ostel::exporting

@@ -1,0 +1,67 @@
+#pragma once
+// The geometry of an export: the developed image loses its 4-pixel margin,
+// is turned by a quarter turn when the view shows it turned, is cut to the
+// crop rectangle and is finally resampled to the chosen output size.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace ostel::exporting {
+
+// Pixels never exported on each side of the developed image.
+inline constexpr int kExportMargin = 4;
+
+// The view's rotation state.
+enum class Rotation : int { none = 0, clockwise = 1, counter_clockwise = 2 };
+
+// A rectangle in pixels. The crop rectangle is given in the unrotated
+// exported area (margin removed), so it stays on the same picture content
+// whichever way the view is turned.
+struct CropRect {
+    int x = 0, y = 0, width = 0, height = 0;
+    bool empty() const { return width <= 0 || height <= 0; }
+};
+
+// Interleaved R, G, B 16-bit samples, width x height, rows top to bottom.
+struct RgbImage16 {
+    int width = 0, height = 0;
+    std::vector<uint16_t> samples;
+};
+
+struct ExportSize {
+    int width = 0, height = 0;
+};
+
+// Size of the exported area of a developed image of width x height pixels
+// (0 x 0 when the image is no larger than its margins).
+ExportSize exported_area(int width, int height);
+
+// The crop rectangle clamped into an exported area of `area` size; an
+// empty result means "no crop".
+CropRect clamp_crop(const CropRect& crop, ExportSize area);
+
+// The crop rectangle (unrotated, already clamped) in the coordinates of the
+// turned exported area.
+CropRect rotate_crop(const CropRect& crop, ExportSize area, Rotation rotation);
+
+// Default output size: the exported area, or the crop rectangle when crop
+// mode is on and a rectangle is drawn, with width and height swapped for a
+// quarter turn.
+ExportSize default_output_size(int width, int height, Rotation rotation, bool crop_mode, const CropRect& crop);
+
+// Copies the exported area out of the developed image (`rgb` holds
+// width * height interleaved pixels).
+RgbImage16 copy_exported_area(const uint16_t* rgb, int width, int height);
+
+// A quarter turn: clockwise moves the top row to the right-hand column.
+RgbImage16 rotate_image(const RgbImage16& image, Rotation rotation);
+
+// Cuts `rect` (inside the image) out of it.
+RgbImage16 crop_image(const RgbImage16& image, const CropRect& rect);
+
+// Resamples to width x height with cubic B-spline interpolation (band
+// limited when shrinking). Images too small for the spline are scaled by
+// nearest neighbour. Returns false with `error` set when resampling fails.
+bool resample_image(const RgbImage16& image, int width, int height, RgbImage16& out, std::string& error);
+
+}  // namespace ostel::exporting

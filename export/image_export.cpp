@@ -1,0 +1,109 @@
+#include "export/image_export.h"
+
+#include <algorithm>
+#include <new>
+
+#include "export/jpeg_writer.h"
+#include "export/tiff_writer.h"
+
+namespace ostel::exporting {
+
+namespace {
+
+ExportResult failure(SaveMode mode, std::string detail) {
+    ExportResult r;
+    r.messages.push_back(mode == SaveMode::tiff16 ? kFileIoError : kImageSaveError);
+    r.detail = std::move(detail);
+    return r;
+}
+
+// The 8-bit formats take the high byte of each sample, as the display
+// buffer does.
+std::vector<uint8_t> to_8bit(const RgbImage16& image) {
+    std::vector<uint8_t> out(image.samples.size());
+    std::transform(image.samples.begin(), image.samples.end(), out.begin(),
+                   [](uint16_t v) { return uint8_t(v >> 8); });
+    return out;
+}
+
+bool prepare(const ExportRequest& rq, RgbImage16& out, std::string& detail) {
+    const ExportSize area = exported_area(rq.width, rq.height);
+    if (!rq.rgb || area.width == 0) {
+        detail = "no developed image";
+        return false;
+    }
+    RgbImage16 image = rotate_image(copy_exported_area(rq.rgb, rq.width, rq.height), rq.rotation);
+    const CropRect crop = clamp_crop(rq.crop, area);
+    if (rq.crop_mode && !crop.empty()) image = crop_image(image, rotate_crop(crop, area, rq.rotation));
+    int width = rq.output_width, height = rq.output_height;
+    if (width == 0 && height == 0) {
+        width = image.width;
+        height = image.height;
+    }
+    const int64_t max_w = std::min<int64_t>(kMaxOutputSide, int64_t(image.width) * 4);
+    const int64_t max_h = std::min<int64_t>(kMaxOutputSide, int64_t(image.height) * 4);
+    if (width < 1 || height < 1 || width > max_w || height > max_h) {
+        detail = "output size " + std::to_string(width) + "x" + std::to_string(height) + " out of range";
+        return false;
+    }
+    return resample_image(image, width, height, out, detail);
+}
+
+}  // namespace
+
+ExportResult export_image(const std::string& path, const ExportRequest& rq) {
+    RgbImage16 image;
+    try {
+        std::string detail;
+        if (!prepare(rq, image, detail)) return failure(rq.mode, detail);
+    } catch (const std::bad_alloc&) {
+        return failure(rq.mode, "out of memory");
+    }
+    const MetadataItems items = metadata_items(rq.shot, rq.artist, rq.copyright);
+    ExportResult result;
+    result.width = image.width;
+    result.height = image.height;
+    if (rq.mode == SaveMode::jpeg) {
+        JpegOptions options;
+        options.quality = rq.quality;
+        options.icc_profile = rq.icc_profile;
+        options.exif = &items;
+        std::string error;
+        const std::vector<uint8_t> rgb8 = to_8bit(image);
+        if (!write_jpeg(path, image.width, image.height, rgb8.data(), options, error)) {
+            ExportResult r = failure(rq.mode, error);
+            return r;
+        }
+        result.written = true;
+        return result;
+    }
+    TiffOptions options;
+    options.icc_profile = rq.icc_profile;
+    options.make = items.make;
+    options.model = items.model;
+    options.artist = items.artist;
+    options.copyright = items.copyright;
+    options.date_time = items.date_time;
+    std::vector<uint8_t> rgb8;
+    TiffPixels pixels{image.width, image.height, 3, 16, image.samples.data()};
+    if (rq.mode == SaveMode::tiff8) {
+        options.software = kSoftware8Bit;
+        options.profile_descriptor = kProfileDescriptor;
+        options.exif = &items;
+        rgb8 = to_8bit(image);
+        pixels = {image.width, image.height, 3, 8, rgb8.data()};
+    } else {
+        options.software = kSoftware16Bit;
+    }
+    const TiffReport report = write_tiff(path, pixels, options);
+    if (!report.written) return failure(rq.mode, report.error);
+    result.written = true;
+    result.messages = report.warnings;
+    return result;
+}
+
+std::string with_mode_extension(const std::string& path, SaveMode mode) {
+    return path + (mode == SaveMode::jpeg ? ".jpg" : ".tif");
+}
+
+}  // namespace ostel::exporting

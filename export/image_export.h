@@ -1,0 +1,56 @@
+#pragma once
+// Export of a developed image: the save command of the view and the
+// command-line converter both end here. The caller develops the image at
+// full size for saving; this turns, crops and scales it, attaches the
+// shooting data and the output profile and writes the file.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "export/export_geometry.h"
+#include "export/metadata_items.h"
+
+namespace ostel::exporting {
+
+// The formats in the order of the save dialog's type list; the value is
+// what the settings database records as the mode.
+enum class SaveMode : int { tiff8 = 1, jpeg = 2, tiff16 = 3 };
+
+// Messages shown when an export fails.
+inline constexpr const char* kImageSaveError = "Image save error";
+
+struct ExportRequest {
+    // The developed 16-bit output: width x height pixels of R, G, B.
+    const uint16_t* rgb = nullptr;
+    int width = 0, height = 0;
+    Rotation rotation = Rotation::none;
+    bool crop_mode = false;
+    CropRect crop;              // unrotated exported area; ignored when empty
+    int output_width = 0;       // 0 x 0: the default output size
+    int output_height = 0;
+    SaveMode mode = SaveMode::jpeg;
+    int quality = 95;           // JPEG only, 1..100
+    ShootingData shot;
+    std::string artist, copyright;
+    std::vector<uint8_t> icc_profile;  // the output profile
+};
+
+struct ExportResult {
+    bool written = false;
+    // The message to show ("Image save error", "File I/O Error" or the
+    // text of an item the 16-bit TIFF could not carry); empty on success.
+    std::vector<std::string> messages;
+    std::string detail;  // technical reason, for logs and the command line
+    int width = 0, height = 0;  // size of the written image
+};
+
+// Largest output side: four times the turned and cropped source, as the
+// save dialog allows, and never beyond what the formats can hold.
+inline constexpr int kMaxOutputSide = 65500;
+
+ExportResult export_image(const std::string& path, const ExportRequest& request);
+
+// The path with the format's extension: ".jpg" for JPEG, ".tif" otherwise.
+std::string with_mode_extension(const std::string& path, SaveMode mode);
+
+}  // namespace ostel::exporting
