@@ -10,12 +10,15 @@ namespace ostel::core {
 
 void apply_dng_rules(DecoderSession& s) {
     if (s.cfa_pattern == 0xFFFFFFFF) s.cfa_pattern = 0;
-    if (s.cfa_pattern)
-        s.raw_count = s.samples_per_pixel;  // one shot per sample plane
-    else
+    // A refusal by the tree walk stands: the sample count must not revive it.
+    if (s.cfa_pattern) {
+        if (s.raw_count) s.raw_count = s.samples_per_pixel;  // one shot per sample plane
+    } else {
         s.color_count = s.samples_per_pixel;
+    }
     if (s.compression == 1) s.loader = LoaderId::adobe_dng_load_raw_nc;
-    if (s.compression == 7) s.loader = LoaderId::dng_lossless_tiles_load_raw;
+    else if (s.compression == 7) s.loader = LoaderId::dng_lossless_tiles_load_raw;
+    else s.raw_count = 0;  // lossy or deflated DNG data: no loader decodes it
 }
 
 bool apply_maker_rules(DecoderSession& s, const uint8_t (&header)[kHeaderBytes]) {

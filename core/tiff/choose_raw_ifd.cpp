@@ -111,6 +111,13 @@ void choose_thumbnail(DecoderSession& s, int raw, int max_samples) {
 
 }  // namespace
 
+namespace {
+
+// Photometric codes of colour-filter-array and linear sensor data.
+bool holds_sensor_data(const TiffIfd& d) { return d.photometric == 32803 || d.photometric == 34892; }
+
+}  // namespace
+
 void choose_raw_ifd(DecoderSession& s) {
     s.thumb_format = 16;
     if (s.thumb_offset) {
@@ -129,7 +136,11 @@ void choose_raw_ifd(DecoderSession& s) {
         if (max_samples < d.samples) max_samples = d.samples < 3 ? d.samples : 3;
         if (d.compression == 6 && d.samples == 3) continue;
         if (d.width <= 0 || d.height <= 0 || d.width >= 65536 || d.height >= 65536) continue;
-        if (int64_t(d.width) * d.height <= int64_t(s.stored_width) * s.stored_height) continue;
+        const int64_t area = int64_t(d.width) * d.height, current = int64_t(s.stored_width) * s.stored_height;
+        // A preview as large as the sensor data (cropped DNGs) must not win
+        // over it: on equal size the directory that holds sensor data does.
+        const bool sensor_tie = area == current && raw >= 0 && holds_sensor_data(d) && !holds_sensor_data(t.ifds[raw]);
+        if (area <= current && !sensor_tie) continue;
         s.stored_width = d.width;
         s.stored_height = d.height;
         s.bits_per_sample = d.bits;
