@@ -90,7 +90,7 @@ bool compress(std::FILE* file, int width, int height, const uint8_t* rgb, int qu
 
 }  // namespace
 
-std::vector<uint8_t> build_exif_block(const MetadataItems& items, const std::string& software,
+std::vector<uint8_t> build_exif_block(const MetadataItems& items, int width, int height, const std::string& software,
                                       const std::string& profile_descriptor) {
     std::lock_guard<std::mutex> lock(exiv2_mutex());
     try {
@@ -106,6 +106,20 @@ std::vector<uint8_t> build_exif_block(const MetadataItems& items, const std::str
         set_text(exif, "Exif.Image.Artist", items.artist);
         set_text(exif, "Exif.Image.Copyright", items.copyright);
         set_text(exif, "Exif.Image.DateTime", items.date_time);
+        // The items every Exif reader expects besides the shooting data.
+        exif["Exif.Image.XResolution"] = Exiv2::URational(72, 1);
+        exif["Exif.Image.YResolution"] = Exiv2::URational(72, 1);
+        exif["Exif.Image.ResolutionUnit"] = uint16_t(2);
+        exif["Exif.Image.YCbCrPositioning"] = uint16_t(1);
+        exif["Exif.Photo.PixelXDimension"] = uint32_t(width);
+        exif["Exif.Photo.PixelYDimension"] = uint32_t(height);
+        Exiv2::DataValue components(Exiv2::undefined);
+        static const Exiv2::byte ycbcr[4] = {1, 2, 3, 0};
+        components.read(ycbcr, 4);
+        exif.add(Exiv2::ExifKey("Exif.Photo.ComponentsConfiguration"), &components);
+        Exiv2::DataValue flashpix(Exiv2::undefined);
+        flashpix.read(reinterpret_cast<const Exiv2::byte*>("0100"), 4);
+        exif.add(Exiv2::ExifKey("Exif.Photo.FlashpixVersion"), &flashpix);
         exif["Exif.Photo.ColorSpace"] = uint16_t(items.colour_space);
         set_rational(exif, "Exif.Photo.ExposureTime", items.exposure_time);
         set_rational(exif, "Exif.Photo.ApertureValue", items.aperture_value);
@@ -130,7 +144,7 @@ bool write_jpeg(const std::string& path, int width, int height, const uint8_t* r
     }
     std::vector<uint8_t> app1;
     if (options.exif) {
-        const std::vector<uint8_t> block = build_exif_block(*options.exif, options.software, options.profile_descriptor);
+        const std::vector<uint8_t> block = build_exif_block(*options.exif, width, height, options.software, options.profile_descriptor);
         // Texts are bounded, so only an unusable block is left out here.
         if (!block.empty() && block.size() + sizeof kExifPrefix <= kMaxApp1Payload) {
             app1.assign(std::begin(kExifPrefix), std::end(kExifPrefix));

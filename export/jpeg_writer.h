@@ -19,7 +19,7 @@ struct JpegOptions {
 
 // The Exif block (starting with its TIFF header, without the "Exif\0\0"
 // prefix) for the items; empty when it cannot be built.
-std::vector<uint8_t> build_exif_block(const MetadataItems& items, const std::string& software,
+std::vector<uint8_t> build_exif_block(const MetadataItems& items, int width, int height, const std::string& software,
                                       const std::string& profile_descriptor);
 
 // rgb: height rows of width * 3 bytes. False with `error` set on failure.

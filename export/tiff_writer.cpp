@@ -52,6 +52,11 @@ bool register_profile_descriptor(TIFF* t) {
 bool write_exif_directory(TIFF* t, const MetadataItems& items) {
     if (!TIFFWriteDirectory(t)) return false;
     if (TIFFCreateEXIFDirectory(t) != 0) return false;
+    // The version readers expect in every Exif directory.
+    static const char version[4] = {'0', '2', '1', '0'};
+    static const char flashpix[4] = {'0', '1', '0', '0'};
+    TIFFSetField(t, EXIFTAG_EXIFVERSION, version);
+    TIFFSetField(t, EXIFTAG_FLASHPIXVERSION, flashpix);
     TIFFSetField(t, EXIFTAG_COLORSPACE, uint16_t(items.colour_space));
     if (items.exposure_time) TIFFSetField(t, EXIFTAG_EXPOSURETIME, items.exposure_time->value());
     if (items.aperture_value) TIFFSetField(t, EXIFTAG_APERTUREVALUE, items.aperture_value->value());
@@ -96,6 +101,9 @@ TiffReport write_tiff(const std::string& path, const TiffPixels& px, const TiffO
     TIFFSetField(t, TIFFTAG_COMPRESSION, uint16_t(COMPRESSION_NONE));
     if (options.orientation > 0) TIFFSetField(t, TIFFTAG_ORIENTATION, uint16_t(options.orientation));
     TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(t, 0));
+    TIFFSetField(t, TIFFTAG_XRESOLUTION, 72.0);
+    TIFFSetField(t, TIFFTAG_YRESOLUTION, 72.0);
+    TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, uint16_t(RESUNIT_INCH));
     if (!options.icc_profile.empty() &&
         !TIFFSetField(t, TIFFTAG_ICCPROFILE, uint32_t(options.icc_profile.size()), options.icc_profile.data()))
         report.warnings.push_back(kProfileIoError);
