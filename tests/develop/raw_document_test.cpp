@@ -1,0 +1,312 @@
+// The document end to end on simulated camera files: the order of status
+// texts and progress values, the buffers it delivers, white balance, the
+// output profile, failures, and independence from the thread count.
+#include <gtest/gtest.h>
+#include <omp.h>
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "develop/control_source.h"
+#include "develop/raw_document.h"
+#include "develop/white_balance.h"
+#include "tools/simcam/formats.h"
+
+namespace {
+
+using namespace ostel::develop;
+namespace sim = ostel::simcam;
+
+struct Recorder : Notifier {
+    std::vector<std::string> events, messages;
+    void status(const std::string& t) override { events.push_back(t); }
+    void progress(int p) override { events.push_back(std::to_string(p)); }
+    void message(const std::string& t) override { messages.push_back(t); }
+};
+
+std::string write_file(const std::string& name, const std::vector<uint8_t>& bytes) {
+    const std::string path = testing::TempDir() + name;
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    return path;
+}
+
+const std::string& simulated_cr2() {
+    static const std::string path = [] {
+        sim::Camera cam = sim::camera_for(sim::Format::cr2, 96, 72);
+        cam.noise_sigma = 4;
+        return write_file("develop_sim.cr2", sim::write_raw(sim::Format::cr2, sim::render_mosaic(sim::Scene{}, cam), cam));
+    }();
+    return path;
+}
+
+TEST(RawDocumentTest, LoadAndDevelopInTheFixedOrder) {
+    MapControlSource controls;
+    Recorder rec;
+    RawDocument doc;
+    doc.set_controls(&controls);
+    doc.set_notifier(&rec);
+    ASSERT_EQ(doc.open(simulated_cr2()), kLoadOk);
+
+    const std::vector<std::string> expected = {
+        "Loading", "Loading", "Processing", "5", "15", "40", "50", "70", "Calculating WB", "70",
+        "Processing curves", "Updating Histogram", "Updating", "Ready", "100"};
+    EXPECT_EQ(rec.events, expected);
+    EXPECT_TRUE(rec.messages.empty());
+
+    ASSERT_TRUE(doc.ready());
+    const int w = doc.width(), h = doc.height();
+    ASSERT_GT(w, 20);
+    ASSERT_GT(h, 20);
+    EXPECT_EQ(doc.output().size(), size_t(w) * size_t(h) * 3);
+    EXPECT_EQ(doc.display().size(), size_t(w - 8) * size_t(h - 8) * 4);
+    EXPECT_EQ(doc.working_planes().pixel_count(), size_t(w) * size_t(h));
+    EXPECT_EQ(doc.shooting().make, "Canon");
+    EXPECT_FALSE(doc.output_profile().empty());
+    EXPECT_EQ(doc.curve_table(), identity_table());
+
+    // A real picture came out: mid-tones present, histograms drawn.
+    const auto& out = doc.output();
+    const auto [lo, hi] = std::minmax_element(out.begin(), out.end());
+    EXPECT_LT(*lo, 20000);
+    EXPECT_GT(*hi, 30000);
+    auto drawn = [](const HistogramImage& img) {
+        return std::any_of(img.pixels.begin(), img.pixels.end(), [](uint8_t b) { return b != 0; });
+    };
+    EXPECT_TRUE(drawn(doc.raw_histogram()));
+    EXPECT_TRUE(drawn(doc.output_histogram()));
+    // Source planes are linear again (0..65535), not square roots.
+    const auto& g = doc.source_planes().plane[1];
+    EXPECT_GT(*std::max_element(g.begin(), g.end()), 1000.0f);
+}
+
+TEST(RawDocumentTest, FailuresReportTheirMessage) {
+    std::vector<uint8_t> garbage(5000);
+    for (size_t i = 0; i < garbage.size(); ++i) garbage[i] = uint8_t(i * 37 + 11);
+    std::vector<uint8_t> cr2_head(60);
+    {
+        std::ifstream in(simulated_cr2(), std::ios::binary);
+        in.read(reinterpret_cast<char*>(cr2_head.data()), std::streamsize(cr2_head.size()));
+    }
+    const struct {
+        const char* what;
+        std::string path;
+        int status;
+        const char* message;
+    } cases[] = {
+        {"missing file", testing::TempDir() + "no_such_file.cr2", kOpenFailed, "Error opening file"},
+        {"not a raw file", write_file("garbage.raw", garbage), kWrongHeader, "Wrong file header"},
+        {"short header", write_file("short.cr2", cr2_head), kWrongHeader, "Wrong file header"},
+        {"empty file", write_file("empty.cr2", {}), kWrongHeader, "Wrong file header"},
+    };
+    for (const auto& c : cases) {
+        Recorder rec;
+        RawDocument doc;
+        doc.set_notifier(&rec);
+        EXPECT_TRUE(doc.OnOpenDocument(c.path));
+        EXPECT_EQ(rec.messages, std::vector<std::string>{c.message}) << c.what;
+        EXPECT_FALSE(doc.ready()) << c.what;
+        EXPECT_TRUE(doc.output().empty()) << c.what;
+        EXPECT_EQ(doc.open(c.path), c.status) << c.what;
+        doc.Develop(true);  // an empty document ignores develop requests
+        EXPECT_FALSE(doc.ready());
+    }
+}
+
+TEST(RawDocumentTest, FailedOpenDropsThePreviousImage) {
+    RawDocument doc;
+    ASSERT_EQ(doc.open(simulated_cr2()), kLoadOk);
+    EXPECT_EQ(doc.open(testing::TempDir() + "no_such_file.cr2"), kOpenFailed);
+    EXPECT_FALSE(doc.ready());
+    EXPECT_FALSE(doc.loaded());
+    EXPECT_TRUE(doc.display().empty());
+}
+
+TEST(RawDocumentTest, WithoutControlsTheValuesAreNeutral) {
+    RawDocument doc;
+    ASSERT_EQ(doc.open(simulated_cr2()), kLoadOk);
+    EXPECT_EQ(doc.white_balance(), (std::array<double, 3>{1, 1, 1}));
+    EXPECT_EQ(doc.curve_table(), identity_table());
+    // The same as a control source holding the initial positions with
+    // highlight recovery off (the boxes are off without control bars).
+    MapControlSource controls;
+    controls.set(tag::kRecovery, 0);
+    RawDocument with;
+    with.set_controls(&controls);
+    ASSERT_EQ(with.open(simulated_cr2()), kLoadOk);
+    EXPECT_EQ(doc.output(), with.output());
+}
+
+TEST(RawDocumentTest, WhiteBalanceModesAndPick) {
+    MapControlSource controls;
+    RawDocument doc;
+    doc.set_controls(&controls);
+    ASSERT_EQ(doc.open(simulated_cr2()), kLoadOk);
+    EXPECT_EQ(doc.white_balance(), (std::array<double, 3>{1, 1, 1}));
+
+    controls.set(tag::kWbMode, 2);
+    controls.set(tag::kWbRed, 10);
+    controls.set(tag::kWbBlue, -10);
+    doc.CalculateWhiteBalance();
+    EXPECT_NEAR(doc.white_balance()[0], 1.3, 1e-12);
+    EXPECT_NEAR(doc.white_balance()[2], 0.7, 1e-12);
+
+    // A pick in camera mode changes nothing, and does not linger.
+    controls.set(tag::kWbMode, 0);
+    doc.PickWhiteBalance(doc.width() / 2, doc.height() / 2);
+    EXPECT_EQ(doc.white_balance(), (std::array<double, 3>{1, 1, 1}));
+    EXPECT_EQ(controls.value(tag::kWbRed), 10);
+    controls.set(tag::kWbMode, 2);
+    doc.CalculateWhiteBalance();
+    EXPECT_NEAR(doc.white_balance()[0], 1.3, 1e-12);
+
+    // In custom mode the pick sets the sliders, and the multipliers follow them.
+    const int col = doc.width() / 2, row = doc.height() / 2;
+    const auto measured = measure_white_point(doc.working_planes(), col, row);
+    doc.PickWhiteBalance(col, row);
+    EXPECT_EQ(controls.value(tag::kWbRed), std::floor((measured[0] - 1) * 100 / 3 + 0.5));
+    EXPECT_NEAR(doc.white_balance()[0], 1 + 0.03 * controls.value(tag::kWbRed), 1e-12);
+    EXPECT_NEAR(doc.white_balance()[2], 1 + 0.03 * controls.value(tag::kWbBlue), 1e-12);
+    EXPECT_TRUE(doc.ready());
+
+    // Automatic balance: grey world over the source planes.
+    controls.set(tag::kWbMode, 1);
+    doc.CalculateWhiteBalance();
+    EXPECT_EQ(doc.white_balance(), automatic_white_balance(doc.source_planes()));
+}
+
+TEST(RawDocumentTest, ControlsReachTheStages) {
+    MapControlSource controls;
+    RawDocument doc;
+    doc.set_controls(&controls);
+    ASSERT_EQ(doc.open(simulated_cr2()), kLoadOk);
+    const auto base = doc.output();
+    const auto mean = [](const std::vector<uint16_t>& v) {
+        double s = 0;
+        for (uint16_t x : v) s += x;
+        return s / double(v.size());
+    };
+
+    controls.set(tag::kExposure, 5);
+    doc.Develop(true);
+    EXPECT_GT(mean(doc.output()), mean(base) * 1.1);
+    controls.set(tag::kExposure, 0);
+
+    controls.set(tag::kFillLight, 40);
+    doc.Develop(true);
+    EXPECT_NE(doc.output(), base);
+    controls.set(tag::kFillLight, 0);
+
+    controls.set(tag::kSaturation, -10);
+    doc.Develop(true);
+    const auto& grey = doc.output();
+    for (size_t i = 0; i < grey.size(); i += 3) {
+        ASSERT_NEAR(grey[i], grey[i + 1], 1) << i;
+        ASSERT_NEAR(grey[i], grey[i + 2], 1) << i;
+    }
+    controls.set(tag::kSaturation, 0);
+
+    controls.set_text(tag::kCurvePoints, "-2,118 58,20 118,-2");
+    doc.Develop(true);
+    EXPECT_GT(doc.curve_table()[32768], 40000);
+    EXPECT_GT(mean(doc.output()), mean(base));
+    controls.set_text(tag::kCurvePoints, "");
+
+    doc.Develop(true);
+    EXPECT_EQ(doc.output(), base);  // nothing accumulates between runs
+}
+
+TEST(RawDocumentTest, SavingUsesTheOutputProfile) {
+    MapControlSource controls;
+    controls.set_text(tag::kOutputProfile, "Ostel ROMM");
+    RawDocument doc;
+    doc.set_controls(&controls);
+    ASSERT_EQ(doc.open(simulated_cr2()), kLoadOk);
+    const auto screen = doc.output_profile();
+    const auto screen_pixels = doc.output();
+    doc.Develop(false);
+    const auto saved = doc.output_profile();
+    EXPECT_NE(saved, screen);
+    const std::string text(saved.begin(), saved.end());
+    EXPECT_NE(text.find("ROMM"), std::string::npos);
+    EXPECT_NE(doc.output(), screen_pixels);
+    doc.Develop(true);
+    EXPECT_EQ(doc.output(), screen_pixels);
+}
+
+TEST(RawDocumentTest, FilterLevelStartsFromTheSourcePlanes) {
+    MapControlSource controls;
+    Recorder rec;
+    RawDocument doc;
+    doc.set_controls(&controls);
+    doc.set_notifier(&rec);
+    ASSERT_EQ(doc.open(simulated_cr2()), kLoadOk);
+    const auto base = doc.output();
+    controls.set(tag::kSharpness, 10);
+    rec.events.clear();
+    doc.PostProcess();
+    EXPECT_EQ(rec.events.at(0), "70");
+    EXPECT_EQ(rec.events.at(1), "Post Processing");
+    EXPECT_EQ(rec.events.back(), "100");
+    const auto& src = doc.source_planes();
+    const auto& work = doc.working_planes();
+    for (int c = 0; c < 3; ++c)
+        EXPECT_TRUE(std::equal(work.plane[size_t(c)].begin(), work.plane[size_t(c)].end(), src.plane[size_t(c)].begin()));
+    EXPECT_EQ(work.pixel_count(), work.plane[0].size());
+}
+
+TEST(RawDocumentTest, ResultDoesNotDependOnTheThreadCount) {
+    const int threads = omp_get_max_threads();
+    MapControlSource controls;
+    controls.set(tag::kHistCorrection, 1);
+    controls.set(tag::kFillLight, 20);
+    controls.set(tag::kContrast, 10);
+    controls.set(tag::kWbMode, 1);
+    auto run = [&](int n) {
+        omp_set_num_threads(n);
+        RawDocument doc;
+        doc.set_controls(&controls);
+        doc.set_options(DocumentOptions::from_settings(2, 1, 0, 0));
+        EXPECT_EQ(doc.open(simulated_cr2()), kLoadOk);
+        return doc.output();
+    };
+    const auto one = run(1);
+    const auto many = run(5);
+    omp_set_num_threads(threads);
+    EXPECT_EQ(one, many);
+}
+
+TEST(RawDocumentTest, PreviewOnlyReadsShootingDataAndThumbnail) {
+    RawDocument doc;
+    doc.set_preview_only(true);
+    ASSERT_EQ(doc.open(simulated_cr2()), kLoadOk);
+    EXPECT_EQ(doc.shooting().make, "Canon");
+    EXPECT_FALSE(doc.loaded());
+    EXPECT_FALSE(doc.thumbnail().bytes.empty());
+    EXPECT_GT(doc.thumbnail().width, 0);
+}
+
+TEST(DocumentSettingsTest, OptionsAndInitialControls) {
+    const auto o = DocumentOptions::from_settings(7, 1, 5, 3);
+    EXPECT_EQ(o.artifact_level, 3);
+    EXPECT_TRUE(o.chroma_prefilter);
+    EXPECT_EQ(o.luma_nr_type, 0);
+    EXPECT_EQ(o.chroma_nr_type, 0);
+    EXPECT_EQ(DocumentOptions::from_settings(-4, 0, 1, 1).artifact_level, 1);
+
+    MapControlSource c;
+    EXPECT_EQ(c.value(tag::kRecovery), 1);
+    EXPECT_EQ(c.value(tag::kSharpRadius), 1);
+    EXPECT_EQ(c.value(tag::kExposure), 0);
+    EXPECT_EQ(c.value(tag::kWbMode), 0);
+    EXPECT_EQ(c.value(tag::kBwMode), 0);
+    EXPECT_EQ(c.text(tag::kInputProfile), "Ostel RAW");
+    EXPECT_EQ(c.text(tag::kOutputProfile), "Ostel sRGB");
+    c.set_white_balance_sliders(1.3, 0.9);  // positions 10 and -3 (nearest)
+    EXPECT_EQ(c.value(tag::kWbRed), 10);
+    EXPECT_EQ(c.value(tag::kWbBlue), -3);
+}
+
+}  // namespace
