@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -286,6 +287,59 @@ TEST(RawDocumentTest, PreviewOnlyReadsShootingDataAndThumbnail) {
     EXPECT_FALSE(doc.loaded());
     EXPECT_FALSE(doc.thumbnail().bytes.empty());
     EXPECT_GT(doc.thumbnail().width, 0);
+}
+
+// Runs out of memory when the given control is read.
+struct ExhaustedControls : MapControlSource {
+    int failing_tag = 0;
+    double value(int t) const override {
+        if (t == failing_tag) throw std::bad_alloc();
+        return MapControlSource::value(t);
+    }
+};
+
+TEST(RawDocumentTest, RunningOutOfMemoryLeavesTheDocumentEmpty) {
+    for (int failing : {int(tag::kCaRed), int(tag::kRecovery), int(tag::kExposure)}) {
+        ExhaustedControls controls;
+        controls.failing_tag = failing;
+        Recorder rec;
+        RawDocument doc;
+        doc.set_controls(&controls);
+        doc.set_notifier(&rec);
+        EXPECT_TRUE(doc.OnOpenDocument(simulated_cr2()));
+        EXPECT_EQ(rec.messages, std::vector<std::string>{"Memory allocation error"}) << failing;
+        EXPECT_FALSE(doc.ready());
+        EXPECT_FALSE(doc.loaded());
+        EXPECT_TRUE(doc.output().empty());
+    }
+    // A later develop run that fails reports it too.
+    ExhaustedControls controls;
+    Recorder rec;
+    RawDocument doc;
+    doc.set_controls(&controls);
+    doc.set_notifier(&rec);
+    ASSERT_EQ(doc.open(simulated_cr2()), kLoadOk);
+    controls.failing_tag = tag::kContrast;
+    doc.Develop(true);
+    EXPECT_EQ(rec.messages, std::vector<std::string>{"Memory allocation error"});
+    EXPECT_FALSE(doc.ready());
+    EXPECT_TRUE(doc.display().empty());
+}
+
+TEST(RawDocumentTest, PreFilterControlsDecodeOnTheHalfGrid) {
+    RawDocument plain;
+    ASSERT_EQ(plain.open(simulated_cr2()), kLoadOk);
+    MapControlSource controls;
+    controls.set(tag::kWaveletNr, 20);
+    controls.set(tag::kCaRed, 30);
+    controls.set(tag::kCaBlue, -30);
+    RawDocument doc;
+    doc.set_controls(&controls);
+    ASSERT_EQ(doc.open(simulated_cr2()), kLoadOk);
+    EXPECT_EQ(doc.width(), plain.width());
+    EXPECT_EQ(doc.height(), plain.height());
+    EXPECT_EQ(doc.output().size(), plain.output().size());
+    EXPECT_NE(doc.output(), plain.output());
 }
 
 TEST(DocumentSettingsTest, OptionsAndInitialControls) {
