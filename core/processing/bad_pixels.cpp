@@ -12,10 +12,10 @@ namespace ostel::core {
 
 namespace {
 
-// The first ".badpixels" found walking up from the working directory.
-std::string find_bad_pixel_file() {
+// The first ".badpixels" found walking up from the start folder.
+std::string find_bad_pixel_file(const std::string& start) {
     std::error_code ec;
-    std::filesystem::path dir = std::filesystem::current_path(ec);
+    std::filesystem::path dir = start.empty() ? std::filesystem::current_path(ec) : std::filesystem::absolute(start, ec);
     if (ec) return "";
     while (true) {
         const std::filesystem::path candidate = dir / ".badpixels";
@@ -67,7 +67,7 @@ void repair_bad_pixels_from_text(DecoderSession& s, const std::string& text) {
 
 void repair_bad_pixels(DecoderSession& s) {
     if (s.cfa_pattern == 0) return;
-    const std::string path = find_bad_pixel_file();
+    const std::string path = find_bad_pixel_file(s.bad_pixel_folder);
     if (path.empty()) return;
     std::ifstream f(path);
     std::ostringstream text;

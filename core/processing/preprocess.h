@@ -4,8 +4,8 @@
 
 namespace ostel::core {
 
-// Repairs the positions listed in a ".badpixels" file found in the working
-// directory or one of its parents.
+// Repairs the positions listed in a ".badpixels" file found in
+// s.bad_pixel_folder (the current directory when empty) or one of its parents.
 void repair_bad_pixels(DecoderSession& s);
 // Same, with the list read from the given text (one "col row time" per line).
 void repair_bad_pixels_from_text(DecoderSession& s, const std::string& text);

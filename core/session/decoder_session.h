@@ -39,6 +39,7 @@ public:
     uint16_t byte_order = 0x4949;     // 0x4949 "II" little-endian, else big-endian
     int short_read_count = 0;         // data-error counter
     std::string file_name;            // used for the companion JPEG and messages
+    std::string bad_pixel_folder;     // where the ".badpixels" search starts; empty: the current directory
 
     // ---- 2. Identity (NUL-terminated) ----------------------------------
     char make[64] = {};

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
 
 #include "core/processing/preprocess.h"
 
@@ -186,4 +189,18 @@ TEST(HatFilter, MirrorsAtBothEndsEvenForShortLines) {
     EXPECT_FLOAT_EQ(out[4], 2 * 5 + 4 + 4);
     hat_filter_line(out, base, 1, 5, 16);  // step longer than the line
     for (float v : out) EXPECT_TRUE(v >= 4 && v <= 20);
+}
+
+TEST(BadPixels, ListIsFoundInTheStartFolderOrAParent) {
+    namespace fs = std::filesystem;
+    const fs::path root = fs::temp_directory_path() / ("ostel_badpixels_" + std::to_string(::getpid()));
+    fs::create_directories(root / "a" / "b");
+    std::ofstream(root / ".badpixels") << "3 3 0\n";
+    DecoderSession s;
+    make_bayer(s, 8, 8, 100, 200, 300);
+    s.image[size_t(3) * 8 + 3][2] = 5000;  // (3, 3) is blue
+    s.bad_pixel_folder = (root / "a" / "b").string();
+    repair_bad_pixels(s);
+    EXPECT_EQ(at(s, 3, 3), 300);
+    fs::remove_all(root);
 }
