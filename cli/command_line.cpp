@@ -10,6 +10,7 @@ namespace {
 
 void print_usage(std::ostream& err) {
     err << "usage: ostelraw info [--json] FILE...\n"
+           "       ostelraw convert FILE... [-o OUT] [--format tiff16|tiff8|jpeg] [options]\n"
            "       ostelraw raw FILE -o OUT.tif\n"
            "       ostelraw thumb FILE -o OUT\n";
 }
@@ -24,6 +25,7 @@ int run_command_line(int argc, char** argv) {
     const std::string command = argv[1];
     const std::vector<std::string> args(argv + 2, argv + argc);
     if (command == "info") return command_info(args, std::cout, std::cerr);
+    if (command == "convert") return command_convert(args, std::cout, std::cerr);
     if (command == "raw") return command_raw(args, std::cout, std::cerr);
     if (command == "thumb") return command_thumb(args, std::cout, std::cerr);
     if (command == "--help" || command == "-h") {

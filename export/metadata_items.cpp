@@ -1,8 +1,6 @@
 #include "export/metadata_items.h"
 
 #include <cmath>
-#include <cstdio>
-#include <ctime>
 #include <limits>
 
 namespace ostel::exporting {
@@ -38,17 +36,6 @@ MetadataItems metadata_items(const ShootingData& shot, const std::string& artist
     if (shot.iso >= 1.0 && std::isfinite(shot.iso))
         items.iso = uint16_t(shot.iso >= 65535.0 ? 65535.0 : shot.iso);
     return items;
-}
-
-std::string capture_time_text(int64_t seconds) {
-    if (seconds == 0) return {};
-    const std::time_t t = static_cast<std::time_t>(seconds);
-    std::tm tm{};
-    if (!gmtime_r(&t, &tm)) return {};
-    char text[64];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
-                  tm.tm_hour, tm.tm_min, tm.tm_sec);
-    return text;
 }
 
 std::string limit_utf8(const std::string& text, size_t max_chars) {

@@ -40,10 +40,6 @@ struct MetadataItems {
 
 MetadataItems metadata_items(const ShootingData& shot, const std::string& artist, const std::string& copyright);
 
-// "YYYY-MM-DD hh:mm:ss" of a time stamp in seconds since 1970 (UTC broken
-// down); empty for 0, which the decoder leaves when the file has no time.
-std::string capture_time_text(int64_t seconds);
-
 // The first `max_chars` characters of a UTF-8 text, never splitting one.
 std::string limit_utf8(const std::string& text, size_t max_chars);
 

@@ -292,11 +292,6 @@ TEST(MetadataItems, TextsAreLimitedWholeCharacters) {
     EXPECT_EQ(limit_utf8("ab\xe2\x82\xac" "cd", 3), "ab\xe2\x82\xac");
 }
 
-TEST(MetadataItems, CaptureTimeText) {
-    EXPECT_EQ(capture_time_text(1146748455), "2006-05-04 13:14:15");
-    EXPECT_EQ(capture_time_text(0), "");  // the file had no time
-}
-
 TEST(ImageExport, DefaultSizeFollowsRotationAndCrop) {
     EXPECT_EQ(default_output_size(4000, 3000, Rotation::none, false, {}).width, 3992);
     const ExportSize turned = default_output_size(4000, 3000, Rotation::clockwise, false, {});
