@@ -14,7 +14,7 @@
 //      luminance or nullptr). The buffer is the interleaved R, G, B output
 //      buffer (n = width * height pixels, linear 0..65535); afterwards it
 //      holds XYZ in the 16-bit encoding where 1.0 is 32768. With a
-//      luminance plane (n floats) the stage also writes Y / 32767 there for
+//      luminance plane (n floats) the stage also writes min(Y, 32767) / 32767 there for
 //      the fill-light stage, which may then change the buffer.
 //   3. ct.apply(buffer, n): the built-in sRGB fast path or the transform,
 //      in place. The buffer then holds the output space's R, G, B.
@@ -111,7 +111,9 @@ public:
     bool final_pass_applies_transfer() const { return input_kind_ != kProfileCamera; }
 
     // Linear working RGB (0..65535) to XYZ with `rgb_to_xyz` (D65), adapted
-    // to D50 unless the fast path follows, halved and clamped to 0..32767.
+    // to D50 unless the fast path follows, halved (1.0 becomes 32768) and
+    // clamped to the encoding's 0..65535. The luminance plane gets Y on the
+    // 0..1 scale (Y / 32767, at most 1).
     void matrix_stage(uint16_t* pixels, size_t count, const double (&rgb_to_xyz)[3][3],
                       float* luminance) const;
 

@@ -100,10 +100,36 @@ std::vector<uint8_t> serialise_profile(cmsHPROFILE profile) {
 
 }  // namespace detail
 
-std::vector<uint8_t> builtin_profile_bytes(int kind) {
-    if (kind != kProfileSrgb && kind != kProfileRomm) return {};
+namespace {
+
+// Little CMS stamps a new profile with the current time. The built-in
+// profiles carry a fixed date instead, so that the same image exports to
+// the same bytes whenever it is saved.
+void fix_creation_date(std::vector<uint8_t>& bytes) {
+    constexpr uint16_t kDate[6] = {2000, 1, 1, 0, 0, 0};
+    constexpr size_t kDateOffset = 24;
+    if (bytes.size() < kDateOffset + 12) return;
+    for (size_t i = 0; i < 6; ++i) {
+        bytes[kDateOffset + 2 * i] = uint8_t(kDate[i] >> 8);
+        bytes[kDateOffset + 2 * i + 1] = uint8_t(kDate[i] & 0xFF);
+    }
+}
+
+std::vector<uint8_t> make_builtin_bytes(int kind) {
     const detail::ProfileHandle h = detail::create_builtin_profile(kind);
-    return detail::serialise_profile(h.get());
+    std::vector<uint8_t> bytes = detail::serialise_profile(h.get());
+    fix_creation_date(bytes);
+    return bytes;
+}
+
+}  // namespace
+
+std::vector<uint8_t> builtin_profile_bytes(int kind) {
+    static const std::vector<uint8_t> srgb = make_builtin_bytes(kProfileSrgb);
+    static const std::vector<uint8_t> romm = make_builtin_bytes(kProfileRomm);
+    if (kind == kProfileSrgb) return srgb;
+    if (kind == kProfileRomm) return romm;
+    return {};
 }
 
 bool read_icc_file(const std::string& path, std::vector<uint8_t>& bytes) {

@@ -106,10 +106,12 @@ ColourTransform::ColourTransform(const ProfileChoice& input, const ProfileChoice
         }
     }
 
+    // A built-in output is opened from its serialised bytes, so the image is
+    // converted with exactly the profile that export embeds.
     auto use_builtin_output = [&](int kind) {
         output_kind_ = kind;
-        h.output = detail::create_builtin_profile(kind);
-        output_bytes_ = detail::serialise_profile(h.output.get());
+        output_bytes_ = builtin_profile_bytes(kind);
+        h.output.reset(cmsOpenProfileFromMem(output_bytes_.data(), cmsUInt32Number(output_bytes_.size())));
     };
     if (output.kind == kProfileSrgb || output.kind == kProfileRomm) {
         use_builtin_output(output.kind);
@@ -169,13 +171,16 @@ void ColourTransform::matrix_stage(uint16_t* pixels, size_t count, const double 
             for (int k = 0; k < 3; ++k) sum += double(kBradford[i][k]) * rgb_to_xyz[k][j];
             m[i][j] = sum;
         }
+    // The 16-bit XYZ encoding reaches almost 2.0. Components above 1.0 are
+    // ordinary (Z of a D65 white is 1.089), so they are kept: cutting them
+    // at 1.0 would tint every bright neutral yellow.
     const std::ptrdiff_t n = std::ptrdiff_t(count);
 #pragma omp parallel for schedule(static)
     for (std::ptrdiff_t p = 0; p < n; ++p) {
         uint16_t* px = pixels + size_t(p) * 3;
         const double r = px[0], g = px[1], b = px[2];
-        for (int i = 0; i < 3; ++i) px[i] = clamp_to(0.5 * (m[i][0] * r + m[i][1] * g + m[i][2] * b), 32767.0);
-        if (luminance) luminance[p] = float(px[1]) / 32767.0f;
+        for (int i = 0; i < 3; ++i) px[i] = clamp_to(0.5 * (m[i][0] * r + m[i][1] * g + m[i][2] * b), 65535.0);
+        if (luminance) luminance[p] = float(std::min<uint16_t>(px[1], 32767)) / 32767.0f;
     }
 }
 
