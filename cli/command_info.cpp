@@ -77,21 +77,18 @@ void write_json(JsonWriter& j, const InfoResult& r, const DecoderSession& s) {
     j.field("loader", std::string(core::loader_name(s.loader)));
     j.field("raw_count", s.raw_count);
     j.field("dng_version", s.dng_version);
+    auto numbers = [&j](const float* values, int count) {
+        j.begin_array();
+        for (int i = 0; i < count; ++i) j.value(double(values[i]));
+        j.end_array();
+    };
     j.key("as_shot_mul");
-    j.begin_array();
-    for (float v : s.as_shot_mul) j.value(double(v));
-    j.end_array();
+    numbers(s.as_shot_mul, 4);
     j.key("daylight_mul");
-    j.begin_array();
-    for (float v : s.daylight_mul) j.value(double(v));
-    j.end_array();
+    numbers(s.daylight_mul, 4);
     j.key("cam_to_out");
     j.begin_array();
-    for (const auto& row : s.cam_to_out) {
-        j.begin_array();
-        for (float v : row) j.value(double(v));
-        j.end_array();
-    }
+    for (const auto& row : s.cam_to_out) numbers(row, 4);
     j.end_array();
     j.field("no_camera_matrix", s.no_camera_matrix);
     j.key("thumb");
