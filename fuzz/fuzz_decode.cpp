@@ -14,7 +14,7 @@ namespace {
 // Keeps single inputs within the fuzzer's memory limit: sizes a real file
 // could legitimately have (up to the core's own cap) are still decoded by the
 // tests, the fuzzer only explores the smaller ones.
-constexpr int64_t kMaxFuzzPixels = int64_t(16) << 20;
+constexpr int64_t kMaxFuzzPixels = int64_t(4) << 20;
 
 }  // namespace
 
