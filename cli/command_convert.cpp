@@ -74,30 +74,44 @@ std::vector<std::string> convert_one(const Job& job, const ConvertOptions& o, st
                                      exporting::ExportSize& written) {
     if (!job.problem.empty()) return {job.problem};
     FileNotifier notifier;
-    develop::MapControlSource controls = o.controls;
-    develop::RawDocument doc;
-    doc.set_controls(&controls);
-    doc.set_notifier(&notifier);
-    const int status = doc.open(job.input);
-    if (status != develop::kLoadOk) {
-        std::vector<std::string> problems{develop::load_status_message(status)};
-        problems.insert(problems.end(), notifier.messages.begin(), notifier.messages.end());
-        return problems;
-    }
-    notifier.messages.clear();  // what the screen develop said is repeated by the export develop
-    doc.Develop(false);
-    if (!doc.ready() || doc.output().size() < size_t(doc.width()) * size_t(doc.height()) * 3 ||
-        doc.output().empty()) {
-        std::vector<std::string> problems = notifier.messages;
-        if (problems.empty()) problems.push_back("the image could not be developed");
-        return problems;
-    }
-    warnings = notifier.messages;
-
     exporting::ExportRequest rq;
-    rq.rgb = doc.output().data();
-    rq.width = doc.width();
-    rq.height = doc.height();
+    std::vector<uint16_t> pixels;
+    {
+        // The document goes before the file is written: only the developed
+        // pixels, the shooting data and the profile are needed for that.
+        develop::MapControlSource controls = o.controls;
+        develop::RawDocument doc;
+        doc.set_controls(&controls);
+        doc.set_notifier(&notifier);
+        doc.set_screen_develop(false);
+        const int status = doc.open(job.input);
+        if (status != develop::kLoadOk) {
+            std::vector<std::string> problems{develop::load_status_message(status)};
+            problems.insert(problems.end(), notifier.messages.begin(), notifier.messages.end());
+            return problems;
+        }
+        doc.Develop(false);
+        if (!doc.ready() || doc.output().size() < size_t(doc.width()) * size_t(doc.height()) * 3 ||
+            doc.output().empty()) {
+            std::vector<std::string> problems = notifier.messages;
+            if (problems.empty()) problems.push_back("the image could not be developed");
+            return problems;
+        }
+        warnings = notifier.messages;
+        rq.width = doc.width();
+        rq.height = doc.height();
+        const develop::ShootingData& shot = doc.shooting();
+        rq.shot.make = shot.make;
+        rq.shot.model = shot.model;
+        rq.shot.capture_time = shot.capture_text;
+        rq.shot.iso = shot.iso;
+        rq.shot.shutter = shot.shutter;
+        rq.shot.aperture = shot.aperture;
+        rq.shot.focal_length = shot.focal_length;
+        rq.icc_profile = doc.output_profile();
+        pixels = doc.take_output();
+    }
+    rq.rgb = pixels.data();
     rq.rotation = o.rotation;
     rq.crop_mode = o.crop.has_value();
     if (o.crop) rq.crop = *o.crop;
@@ -113,17 +127,8 @@ std::vector<std::string> convert_one(const Job& job, const ConvertOptions& o, st
     rq.output_height = size.height;
     rq.mode = o.mode;
     rq.quality = o.quality;
-    const develop::ShootingData& shot = doc.shooting();
-    rq.shot.make = shot.make;
-    rq.shot.model = shot.model;
-    rq.shot.capture_time = shot.capture_text;
-    rq.shot.iso = shot.iso;
-    rq.shot.shutter = shot.shutter;
-    rq.shot.aperture = shot.aperture;
-    rq.shot.focal_length = shot.focal_length;
     rq.artist = o.artist;
     rq.copyright = o.copyright;
-    rq.icc_profile = doc.output_profile();
     const exporting::ExportResult result = exporting::export_image(job.output, rq);
     if (!result.written) {
         std::vector<std::string> problems = result.messages;

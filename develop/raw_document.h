@@ -38,6 +38,7 @@
 #include <cstdint>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "develop/control_source.h"
@@ -105,6 +106,11 @@ public:
     void set_options(const DocumentOptions& options) { options_ = options; }
     // Preview-only documents read only the shooting data and the thumbnail.
     void set_preview_only(bool on) { preview_only_ = on; }
+    // Off for a document that is only developed for saving (the command
+    // line): loading then stops before the screen develop, so there is no
+    // display image or output histogram and ready() stays false until the
+    // first Develop(false). The status texts up to that point are the same.
+    void set_screen_develop(bool on) { screen_develop_ = on; }
 
     // Opens the file and loads it (LoadRaw, or LoadThumbnail in preview-only
     // mode). Returns the load status; the previous image is gone either way.
@@ -135,6 +141,13 @@ public:
     int height() const { return height_; }
     // Develop result: width * height pixels of R, G, B.
     const std::vector<uint16_t>& output() const { return output_; }
+    // Hands the develop result over (the document keeps its planes and is
+    // no longer ready), so a caller that only saves the picture can let the
+    // document and its planes go before writing.
+    std::vector<uint16_t> take_output() {
+        ready_ = false;
+        return std::move(output_);
+    }
     // BGR0 display image of display_width() x display_height() pixels.
     const std::vector<uint8_t>& display() const { return display_; }
     int display_width() const { return width_ > 2 * kDisplayBorder ? width_ - 2 * kDisplayBorder : 0; }
@@ -148,13 +161,16 @@ public:
     const std::array<double, 3>& white_balance() const { return wb_; }
     // R/G and B/G of the camera's as-shot multipliers, and 1.
     const std::array<float, 3>& camera_white_balance() const { return camera_wb_; }
-    const RgbPlanes& working_planes() const { return working_; }
+    // The planes the develop reads: the filtered copy, or the source planes
+    // themselves when no filter is on.
+    const RgbPlanes& working_planes() const { return develop_planes(); }
     const RgbPlanes& source_planes() const { return source_; }
     const Table16& curve_table() const { return curve_; }
     bool diagonal_sensor() const { return diagonal_; }
     const std::array<int, 4>& cfa_colours() const { return cfa_colours_; }
 
 private:
+    const RgbPlanes& develop_planes() const { return working_.plane[0].empty() ? source_ : working_; }
     double control(int tag) const;
     std::string control_text(int tag) const;
     void status(const char* text);
@@ -178,6 +194,7 @@ private:
     Notifier silent_;
     DocumentOptions options_;
     bool preview_only_ = false;
+    bool screen_develop_ = true;
 
     std::string path_;
     std::ifstream file_;

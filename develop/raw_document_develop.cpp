@@ -128,8 +128,8 @@ void RawDocument::white_balance_unchecked() {
 }
 
 void RawDocument::PickWhiteBalance(int column, int row) {
-    if (!loaded() || working_.pixel_count() == 0) return;
-    picked_ = measure_white_point(working_, column, row);
+    if (!loaded() || develop_planes().pixel_count() == 0) return;
+    picked_ = measure_white_point(develop_planes(), column, row);
     pick_pending_ = true;
     if (!guarded([&] {
             white_balance_unchecked();
@@ -159,12 +159,13 @@ void RawDocument::post_process_unchecked() {
     // filters never accumulate across runs. The noise-reduction and
     // sharpening filters are not part of this build yet: with filter
     // controls set the planes still pass unfiltered.
-    copy_planes(source_, working_);
-    develop_unchecked(true);
+    // Without filters the develop reads the source planes themselves.
+    if (filters) copy_planes(source_, working_);
+    if (screen_develop_) develop_unchecked(true);
 }
 
 void RawDocument::Develop(bool for_display) {
-    if (!loaded() || working_.pixel_count() == 0) return;
+    if (!loaded() || develop_planes().pixel_count() == 0) return;
     if (!guarded([&] { develop_unchecked(for_display); })) memory_failure();
 }
 
@@ -186,13 +187,14 @@ void RawDocument::fill_curve_table() {
 }
 
 void RawDocument::ProcessImage(std::array<double, 3>& multipliers, bool for_display) {
-    const size_t n = working_.pixel_count();
+    const RgbPlanes& planes = develop_planes();
+    const size_t n = planes.pixel_count();
     if (n == 0) return;
     silence_colour_errors();
 
     const double exposure = 1.6 * exposure_factor(control(tag::kExposure));
     output_.assign(n * 3, 0);
-    apply_exposure_and_balance(working_, exposure, multipliers, output_.data());
+    apply_exposure_and_balance(planes, exposure, multipliers, output_.data());
 
     if (control(tag::kHistCorrection) != 0)
         apply_table(output_.data(), n,

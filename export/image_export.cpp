@@ -32,7 +32,10 @@ bool prepare(const ExportRequest& rq, RgbImage16& out, std::string& detail) {
         detail = "no developed image";
         return false;
     }
-    RgbImage16 image = rotate_image(copy_exported_area(rq.rgb, rq.width, rq.height), rq.rotation);
+    // Each step below makes a new picture only when it changes something:
+    // these are full-size 16-bit copies.
+    RgbImage16 image = copy_exported_area(rq.rgb, rq.width, rq.height);
+    if (rq.rotation != Rotation::none) image = rotate_image(image, rq.rotation);
     const CropRect crop = clamp_crop(rq.crop, area);
     if (rq.crop_mode && !crop.empty()) image = crop_image(image, rotate_crop(crop, area, rq.rotation));
     int width = rq.output_width, height = rq.output_height;
@@ -45,6 +48,10 @@ bool prepare(const ExportRequest& rq, RgbImage16& out, std::string& detail) {
     if (width < 1 || height < 1 || width > max_w || height > max_h) {
         detail = "output size " + std::to_string(width) + "x" + std::to_string(height) + " out of range";
         return false;
+    }
+    if (width == image.width && height == image.height) {
+        out = std::move(image);
+        return true;
     }
     return resample_image(image, width, height, out, detail);
 }
