@@ -59,9 +59,9 @@ constexpr uint8_t kSecondTree[3][178] = {
 constexpr int64_t kDataStart = 540;
 constexpr int64_t kLowBitsStart = 26;
 
-HuffTable build(const uint8_t* spec, size_t length) {
-    const uint8_t* cursor = spec;
-    return make_decoder(cursor, spec + length);
+HuffTable build(const uint8_t* table, size_t length) {
+    const uint8_t* cursor = table;
+    return make_decoder(cursor, table + length);
 }
 
 // The low-bit block is present unless an 0xFF 0x00 pair (stuffed data)

@@ -1,7 +1,7 @@
 #pragma once
 // Helpers for the raw loader tests: a session with a given geometry and an
 // allocated image, an MSB-first bit writer, and canonical Huffman codes for
-// a counts-and-symbols table specification.
+// a table of 16 counts followed by the symbols.
 #include <cstdint>
 #include <map>
 #include <utility>
@@ -91,13 +91,13 @@ private:
 // codes are assigned in order, shortest first. The first code of a symbol
 // wins. The symbol list may stop early; codes past its end are not listed.
 template <size_t N>
-std::map<int, std::pair<uint32_t, int>> canonical_codes(const uint8_t (&spec)[N]) {
+std::map<int, std::pair<uint32_t, int>> canonical_codes(const uint8_t (&table)[N]) {
     std::map<int, std::pair<uint32_t, int>> out;
     uint32_t code = 0;
     size_t sym = 16;
     for (int len = 1; len <= 16; ++len) {
-        for (int i = 0; i < spec[len - 1]; ++i, ++code)
-            if (sym < N) out.emplace(spec[sym++], std::make_pair(code, len));
+        for (int i = 0; i < table[len - 1]; ++i, ++code)
+            if (sym < N) out.emplace(table[sym++], std::make_pair(code, len));
         code <<= 1;
     }
     return out;

@@ -25,12 +25,12 @@ void BitWriter::flush(bool fill_ones) {
     put(fill_ones ? (1u << pad) - 1 : 0, pad);
 }
 
-std::array<HuffCode, 256> canonical_codes(const uint8_t* spec) {
+std::array<HuffCode, 256> canonical_codes(const uint8_t* table) {
     std::array<HuffCode, 256> codes{};
-    const uint8_t* symbol = spec + 16;
+    const uint8_t* symbol = table + 16;
     uint32_t code = 0;
     for (int len = 1; len <= 16; ++len) {
-        for (int i = 0; i < spec[len - 1]; ++i) {
+        for (int i = 0; i < table[len - 1]; ++i) {
             codes[*symbol++] = {static_cast<uint16_t>(code), static_cast<uint8_t>(len)};
             ++code;
         }

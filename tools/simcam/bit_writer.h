@@ -1,7 +1,7 @@
 #pragma once
 // MSB-first bit output, optionally with the JPEG rule that every 0xFF data
 // byte is followed by a 0x00, and canonical Huffman codes built from the
-// usual 16 counts + symbols specification.
+// usual table of 16 counts followed by the symbols.
 #include <array>
 #include <cstdint>
 #include <vector>
@@ -29,8 +29,8 @@ struct HuffCode {
     uint8_t length = 0;  // 0: symbol has no code
 };
 
-// Codes for all 256 symbols of a specification (counts[16] then symbols).
-std::array<HuffCode, 256> canonical_codes(const uint8_t* spec);
+// Codes for all 256 symbols of a table (counts[16] then symbols).
+std::array<HuffCode, 256> canonical_codes(const uint8_t* table);
 
 // Number of bits of a difference in the JPEG sense (0 for 0, else 1..16).
 inline int diff_category(int diff) {

@@ -34,16 +34,16 @@ int predict(int psv, int left, int above, int corner) {
 
 }  // namespace
 
-const std::vector<uint8_t>& ljpeg_table_spec() {
+const std::vector<uint8_t>& ljpeg_huffman_table() {
     // Short codes for small differences, every category up to 16 reachable:
     // lengths 3 for categories 1-5, 4 for 0 and 6, then one longer per category.
-    static const std::vector<uint8_t> spec = [] {
+    static const std::vector<uint8_t> table = [] {
         std::vector<uint8_t> s = {0, 0, 5, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0};
         const uint8_t symbols[] = {1, 2, 3, 4, 5, 0, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
         s.insert(s.end(), std::begin(symbols), std::end(symbols));
         return s;
     }();
-    return spec;
+    return table;
 }
 
 std::vector<uint8_t> encode_ljpeg(const LjpegFrame& f, const std::vector<uint16_t>& samples) {
@@ -57,10 +57,10 @@ std::vector<uint8_t> encode_ljpeg(const LjpegFrame& f, const std::vector<uint16_
     if (samples.size() < line * static_cast<size_t>(f.high)) throw std::invalid_argument("encode_ljpeg: short input");
 
     std::vector<uint8_t> out = {0xFF, 0xD8};
-    const auto& spec = ljpeg_table_spec();
-    marker(out, 0xC4, static_cast<unsigned>(2 + 1 + spec.size()));
+    const auto& table = ljpeg_huffman_table();
+    marker(out, 0xC4, static_cast<unsigned>(2 + 1 + table.size()));
     out.push_back(0x00);  // class 0, table 0: shared by every component
-    out.insert(out.end(), spec.begin(), spec.end());
+    out.insert(out.end(), table.begin(), table.end());
     if (f.restart_interval > 0) {
         marker(out, 0xDD, 4);
         put_u16(out, static_cast<unsigned>(f.restart_interval));
@@ -85,7 +85,7 @@ std::vector<uint8_t> encode_ljpeg(const LjpegFrame& f, const std::vector<uint16_
     out.push_back(0);  // end of selection
     out.push_back(0);  // no point transform
 
-    const auto codes = canonical_codes(spec.data());
+    const auto codes = canonical_codes(table.data());
     const int initial = 1 << (f.bits - 1);
     // Restarts fall on line starts only, as the core's decoder checks for
     // them there; after one, column 0 starts again from the initial value

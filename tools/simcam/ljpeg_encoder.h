@@ -19,6 +19,6 @@ struct LjpegFrame {
 std::vector<uint8_t> encode_ljpeg(const LjpegFrame& frame, const std::vector<uint16_t>& samples);
 
 // The difference Huffman table used by the encoder (16 counts, then symbols).
-const std::vector<uint8_t>& ljpeg_table_spec();
+const std::vector<uint8_t>& ljpeg_huffman_table();
 
 }  // namespace ostel::simcam

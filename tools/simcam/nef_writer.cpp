@@ -11,7 +11,7 @@ namespace ostel::simcam {
 
 namespace {
 
-// The Huffman specifications the compressed format uses for 12- and 14-bit
+// The Huffman tables the compressed format uses for 12- and 14-bit
 // data (16 counts, then symbols; a symbol is the difference length).
 constexpr uint8_t kTable12[] = {0, 1, 4, 2, 3, 1, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0,
                                 5, 4, 6, 3, 7, 2, 8, 1, 9, 0, 10, 11, 12};
@@ -70,8 +70,8 @@ std::vector<uint8_t> write_nef(const Mosaic& m, const Camera& cam) {
 std::vector<uint8_t> write_nef_compressed(const Mosaic& m, const Camera& cam) {
     const bool fourteen = cam.bits > 12;
     const int bits = fourteen ? 14 : 12;
-    const uint8_t* spec = fourteen ? kTable14 : kTable12;
-    const auto codes = canonical_codes(spec);
+    const uint8_t* table = fourteen ? kTable14 : kTable12;
+    const auto codes = canonical_codes(table);
 
     // Decoder block: version 0x46 selects the plain table and needs no curve;
     // then four starting predictors and an empty curve.
