@@ -92,7 +92,7 @@ std::map<std::string, double> staged_run(const std::string& input, const std::st
     rq.output_width = size.width;
     rq.output_height = size.height;
     rq.icc_profile = doc.output_profile();
-    const std::vector<uint16_t> pixels = doc.take_output();
+    const ostel::develop::Picture16 pixels = doc.take_output();
     rq.rgb = pixels.data();
     const Clock::time_point write_start = Clock::now();
     if (!ostel::exporting::export_image(output, rq).written) {
@@ -150,8 +150,9 @@ int main(int argc, char** argv) {
         std::sort(v.begin(), v.end());
         return v[v.size() / 2];
     };
-    std::printf("%s: %.0f x %.0f = %.2f MP, %d threads\n", input.c_str(), double(probe.width()),
-                double(probe.height()), pixels / 1e6, std::atoi(std::getenv("OMP_NUM_THREADS") ? std::getenv("OMP_NUM_THREADS") : "0"));
+    const char* threads = std::getenv("OMP_NUM_THREADS");
+    std::printf("%s: %.0f x %.0f = %.2f MP, OMP_NUM_THREADS=%s\n", input.c_str(), double(probe.width()),
+                double(probe.height()), pixels / 1e6, threads ? threads : "(unset: all cores)");
     std::printf("convert to 16-bit TIFF: %.3f s wall (median of %zu), peak memory %.0f MB = %.1f bytes per pixel\n",
                 median(walls), walls.size(), peak / 1e6, peak / pixels);
     std::printf("stages (median of %d runs):\n", runs);

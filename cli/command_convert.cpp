@@ -75,7 +75,7 @@ std::vector<std::string> convert_one(const Job& job, const ConvertOptions& o, st
     if (!job.problem.empty()) return {job.problem};
     FileNotifier notifier;
     exporting::ExportRequest rq;
-    std::vector<uint16_t> pixels;
+    develop::Picture16 pixels;
     {
         // The document goes before the file is written: only the developed
         // pixels, the shooting data and the profile are needed for that.
@@ -171,10 +171,14 @@ int command_convert(const std::vector<std::string>& args, std::ostream& out, std
             err << "\r\033[Kconverting: " << done << " of " << jobs.size() << " done"
                 << (failed ? ", " + std::to_string(failed) + " failed" : std::string()) << std::flush;
     };
+#ifdef _OPENMP
+    // The thread budget as OMP_NUM_THREADS (or the core count) sets it,
+    // shared between the files converted side by side.
+    const int thread_budget = omp_get_max_threads();
+#endif
     auto worker = [&] {
 #ifdef _OPENMP
-        // Share the cores between the files converted side by side.
-        omp_set_num_threads(std::max(1, omp_get_num_procs() / workers));
+        if (workers > 1) omp_set_num_threads(std::max(1, thread_budget / workers));
 #endif
         for (size_t i = next++; i < jobs.size(); i = next++) {
             std::vector<std::string> warnings;

@@ -98,7 +98,7 @@ void RawDocument::message(const std::string& text) { (notifier_ ? *notifier_ : s
 void RawDocument::clear_image() {
     working_ = RgbPlanes{};
     source_ = RgbPlanes{};
-    std::vector<uint16_t>().swap(output_);
+    Picture16().swap(output_);
     std::vector<uint8_t>().swap(display_);
     output_profile_.clear();
     thumbnail_ = Thumbnail{};

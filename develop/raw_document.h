@@ -13,7 +13,7 @@
 //   int status = doc.open("/path/IMG_0001.CR2"); // decode + develop for screen
 //   if (status == ostel::develop::kLoadOk) {
 //       doc.Develop(false);                      // develop for saving
-//       const std::vector<uint16_t>& rgb = doc.output();  // R,G,B interleaved
+//       const auto& rgb = doc.output();          // R,G,B interleaved
 //       int w = doc.width(), h = doc.height();
 //       const auto& icc = doc.output_profile();  // profile bytes to embed
 //       const ShootingData& shot = doc.shooting();
@@ -41,6 +41,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/session/large_buffer.h"
 #include "develop/control_source.h"
 #include "develop/control_tags.h"
 #include "develop/histogram.h"
@@ -53,6 +54,9 @@ class DecoderSession;
 }
 
 namespace ostel::develop {
+
+// The developed picture: R, G, B samples interleaved, row by row.
+using Picture16 = core::LargeBuffer<uint16_t>;
 
 // Results of a load; the values the open step maps to its messages.
 enum LoadStatus : int {
@@ -140,11 +144,11 @@ public:
     int width() const { return width_; }
     int height() const { return height_; }
     // Develop result: width * height pixels of R, G, B.
-    const std::vector<uint16_t>& output() const { return output_; }
+    const Picture16& output() const { return output_; }
     // Hands the develop result over (the document keeps its planes and is
     // no longer ready), so a caller that only saves the picture can let the
     // document and its planes go before writing.
-    std::vector<uint16_t> take_output() {
+    Picture16 take_output() {
         ready_ = false;
         return std::move(output_);
     }
@@ -200,7 +204,7 @@ private:
     std::ifstream file_;
     int width_ = 3284, height_ = 2458;
     RgbPlanes working_, source_;
-    std::vector<uint16_t> output_;
+    Picture16 output_;
     std::vector<uint8_t> display_;
     Table16 curve_;
     HistogramImage raw_histogram_, output_histogram_;

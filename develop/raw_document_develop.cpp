@@ -153,7 +153,7 @@ void RawDocument::post_process_unchecked() {
         status("Post Processing");
     }
     working_ = RgbPlanes{};
-    std::vector<uint16_t>().swap(output_);
+    Picture16().swap(output_);
     std::vector<uint8_t>().swap(display_);
     // Working planes of width * height from the unchanged source planes, so
     // filters never accumulate across runs. The noise-reduction and

@@ -2,13 +2,16 @@
 // Three floating-point colour planes of one image, row-major.
 #include <array>
 #include <cstddef>
-#include <vector>
+
+#include "core/session/large_buffer.h"
 
 namespace ostel::develop {
 
+using Plane = core::LargeBuffer<float>;
+
 struct RgbPlanes {
     int width = 0, height = 0;
-    std::array<std::vector<float>, 3> plane;  // R, G, B
+    std::array<Plane, 3> plane;  // R, G, B
 
     size_t pixel_count() const { return size_t(width) * size_t(height); }
     void resize(int w, int h, size_t count) {

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "core/session/large_buffer.h"
+
 namespace ostel::exporting {
 
 // Pixels never exported on each side of the developed image.
@@ -25,7 +27,7 @@ struct CropRect {
 // Interleaved R, G, B 16-bit samples, width x height, rows top to bottom.
 struct RgbImage16 {
     int width = 0, height = 0;
-    std::vector<uint16_t> samples;
+    core::LargeBuffer<uint16_t> samples;
 };
 
 struct ExportSize {

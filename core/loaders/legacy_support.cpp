@@ -10,7 +10,11 @@ void make_full_size_image(DecoderSession& s) {
     s.image_width = std::max(s.width, 0);
     const int64_t pixels = int64_t(s.image_height) * s.image_width;
     if (pixels * 8 > limits::kMaxImageBytes) fail_out_of_memory();
-    s.image = scratch<Pixel4>(static_cast<size_t>(pixels), Pixel4{});
+    try {
+        s.image.assign(static_cast<size_t>(pixels), Pixel4{});
+    } catch (const std::bad_alloc&) {
+        fail_out_of_memory();
+    }
 }
 
 }  // namespace ostel::core::legacy

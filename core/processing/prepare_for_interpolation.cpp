@@ -4,7 +4,7 @@ namespace ostel::core {
 
 void prepare_for_interpolation(DecoderSession& s) {
     if (s.half_grid && !s.half_size) {
-        std::vector<Pixel4> full(size_t(s.height) * size_t(s.width), Pixel4{});
+        LargeBuffer<Pixel4> full(size_t(s.height) * size_t(s.width), Pixel4{});
         for (int row = 0; row < s.height; ++row)
             for (int col = 0; col < s.width; ++col) {
                 const int c = s.sensor_color(row, col);

@@ -15,6 +15,7 @@
 
 #include "core/loaders/loader_id.h"
 #include "core/session/byte_source.h"
+#include "core/session/large_buffer.h"
 #include "core/tiff/tiff_state.h"
 
 namespace ostel::core {
@@ -143,7 +144,7 @@ public:
     int thumb_bitmap_height = 0, thumb_bitmap_width = 0;
 
     // ---- 10. Image ------------------------------------------------------
-    std::vector<Pixel4> image;        // image_height x image_width
+    LargeBuffer<Pixel4> image;        // image_height x image_width
 
     // ---- 11. Options and constants -------------------------------------
     float denoise_threshold = 0;

@@ -184,7 +184,7 @@ TEST(RawDocumentTest, ControlsReachTheStages) {
     doc.set_controls(&controls);
     ASSERT_EQ(doc.open(simulated_cr2()), kLoadOk);
     const auto base = doc.output();
-    const auto mean = [](const std::vector<uint16_t>& v) {
+    const auto mean = [](const Picture16& v) {
         double s = 0;
         for (uint16_t x : v) s += x;
         return s / double(v.size());

@@ -153,7 +153,7 @@ TEST(ArtifactSuppression, PlaneWithGreensDetailComesBackUnchanged) {
 TEST(ArtifactSuppression, ReplacesFineRedAndBlueDetailByGreens) {
     const int w = 24, h = 20;
     RgbPlanes p = noisy(w, h, 11);
-    const std::vector<float> green = p.plane[1];
+    const Plane green = p.plane[1];
     for (int r = 0; r < h; ++r)
         for (int c = 0; c < w; ++c) {
             // Offset colour plus a one-pixel checkerboard (moire) that green lacks.
