@@ -155,11 +155,11 @@ void RawDocument::post_process_unchecked() {
     working_ = RgbPlanes{};
     Picture16().swap(output_);
     std::vector<uint8_t>().swap(display_);
-    // Working planes of width * height from the unchanged source planes, so
-    // filters never accumulate across runs. The noise-reduction and
-    // sharpening filters are not part of this build yet: with filter
-    // controls set the planes still pass unfiltered.
-    // Without filters the develop reads the source planes themselves.
+    // With a filter on, working planes of width * height are copied from the
+    // unchanged source planes, so filters never accumulate across runs;
+    // without one the develop reads the source planes themselves. The
+    // noise-reduction and sharpening filters are not part of this build yet:
+    // with filter controls set the copy still passes unfiltered.
     if (filters) copy_planes(source_, working_);
     if (screen_develop_) develop_unchecked(true);
 }

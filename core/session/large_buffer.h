@@ -28,7 +28,8 @@ struct LargeBufferAllocator {
     LargeBufferAllocator(const LargeBufferAllocator<U>&) noexcept {}
 
     T* allocate(size_t n) {
-        if (n > std::numeric_limits<size_t>::max() / sizeof(T) - kHugePageBytes) throw std::bad_alloc();
+        // Room for the byte count and its rounding up to a whole huge page.
+        if (n > (std::numeric_limits<size_t>::max() - kHugePageBytes) / sizeof(T)) throw std::bad_alloc();
         const size_t bytes = n * sizeof(T);
         void* p = nullptr;
         if (bytes >= kLargeBlockBytes) {

@@ -2,10 +2,12 @@
 // real command, run as a separate process with OMP_NUM_THREADS=1 and =2,
 // writes the same 16-bit TIFF byte for byte.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "develop/control_tags.h"
 #include "tests/support/samples.h"
@@ -24,6 +26,13 @@ TEST(ConvertThreads, SixteenBitOutputIsTheSameForOneAndTwoThreads) {
 
     const fs::path dir = fs::temp_directory_path() / ("ostel_threads_" + std::to_string(::getpid()));
     fs::create_directories(dir);
+    struct Cleanup {
+        fs::path path;
+        ~Cleanup() {
+            std::error_code ec;
+            fs::remove_all(path, ec);
+        }
+    } cleanup{dir};
     // Besides the defaults (AHD, recovery, refinement), stages with their own
     // parallel loops: wavelet denoising, aberration scaling, automatic balance,
     // levels, fill light and a quarter turn.
@@ -42,7 +51,6 @@ TEST(ConvertThreads, SixteenBitOutputIsTheSameForOneAndTwoThreads) {
         ASSERT_GT(outputs.back().size(), size_t(3514) * 2340 * 6);
     }
     EXPECT_TRUE(outputs[0] == outputs[1]);
-    fs::remove_all(dir);
 }
 
 }  // namespace
