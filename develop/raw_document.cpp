@@ -144,6 +144,7 @@ void RawDocument::copy_from_session(const core::DecoderSession& s) {
     shooting_.black_level = s.black_level;
     shooting_.capture_time = s.capture_time;
     shooting_.capture_text = capture_text(s.capture_time);
+    shooting_.orientation = s.orientation;
 }
 
 int RawDocument::LoadRaw() {

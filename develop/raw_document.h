@@ -88,6 +88,10 @@ struct ShootingData {
     int black_level = 0;
     int64_t capture_time = 0;   // seconds since 1970 in the camera's clock
     std::string capture_text;   // "YYYY-MM-DD hh:mm:ss", empty when unknown
+    // How the camera was held, as the Exif orientation code: 3 upside down,
+    // 6 turned a quarter clockwise to view upright, 5 or 8 counter-clockwise,
+    // anything else upright.
+    int orientation = 0;
 };
 
 // Embedded preview of a preview-only open.
