@@ -392,8 +392,7 @@ std::string MainFrame::text(int tag) const {
 develop::MapControlSource MainFrame::snapshot() const {
     develop::MapControlSource s;
     for (const ControlRow& row : kControlRows)
-        if (row.tag && row.kind != Kind::combo_box) s.set(row.tag, value(row.tag));
-    for (int tag : {develop::tag::kWbMode, develop::tag::kBwMode}) s.set(tag, value(tag));
+        if (row.tag) s.set(row.tag, value(row.tag));
     for (int tag : {develop::tag::kInputProfile, develop::tag::kOutputProfile, develop::tag::kDisplayProfile,
                     develop::tag::kCurvePoints})
         s.set_text(tag, text(tag));
