@@ -300,17 +300,20 @@ void MainFrame::connectControls() {
 }
 
 void MainFrame::dockDefaultLayout() {
-    const Bar first_column[] = {Bar::white_balance, Bar::exposure, Bar::histogram_out, Bar::screen, Bar::filters,
-                                Bar::prefilters};
+    // Two columns on the left; the two filter bars share a place as tabs so
+    // the window fits a laptop screen.
+    const Bar first_column[] = {Bar::white_balance, Bar::exposure, Bar::histogram_out, Bar::screen, Bar::filters};
     const Bar second_column[] = {Bar::histogram_raw, Bar::curve, Bar::colour_management, Bar::tone};
-    for (Bar b : first_column) addDockWidget(Qt::LeftDockWidgetArea, bars_[b], Qt::Vertical);
-    splitDockWidget(bars_[Bar::white_balance], bars_[Bar::histogram_raw], Qt::Horizontal);
-    ControlBar* above = bars_[Bar::histogram_raw];
-    for (Bar b : second_column) {
-        if (b == Bar::histogram_raw) continue;
-        splitDockWidget(above, bars_[b], Qt::Vertical);
-        above = bars_[b];
-    }
+    addDockWidget(Qt::LeftDockWidgetArea, bars_[first_column[0]]);
+    addDockWidget(Qt::LeftDockWidgetArea, bars_[second_column[0]]);
+    splitDockWidget(bars_[first_column[0]], bars_[second_column[0]], Qt::Horizontal);
+    auto stack = [this](const Bar* bars, size_t n) {
+        for (size_t i = 1; i < n; ++i) splitDockWidget(bars_[bars[i - 1]], bars_[bars[i]], Qt::Vertical);
+    };
+    stack(first_column, std::size(first_column));
+    stack(second_column, std::size(second_column));
+    tabifyDockWidget(bars_[Bar::filters], bars_[Bar::prefilters]);
+    bars_[Bar::filters]->raise();
 }
 
 void MainFrame::restoreLayout() {
