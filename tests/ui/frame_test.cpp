@@ -282,6 +282,27 @@ private slots:
         QCOMPARE(sent.count(), 1);
     }
 
+    void positionsRestoredByTheDocumentFollowWithoutARun() {
+        testing::FrameFixture f;
+        f.showStandIn(40, 32, 100);
+        QSignalSpy sent(f.frame.get(), &MainFrame::levelSent);
+        QSignalSpy jobs(f.frame->view(), &RawView::jobRequested);
+        auto r = std::make_shared<DocumentResult>();
+        r->loaded = r->opened = true;
+        r->width = 40;
+        r->height = 32;
+        r->iso = 100;
+        r->display = QImage(32, 24, QImage::Format_RGB32);
+        r->restored = {{101, 10}, {104, 1}, {201, 2}, {355, 0}};
+        f.frame->showResult(r);
+        QCOMPARE(f.frame->position(tag::kExposure), 10);
+        QCOMPARE(f.frame->labelText(299), QString("ISO: 300"));
+        QVERIFY(f.frame->control(314)->isEnabled());
+        QVERIFY(!f.frame->restoring());
+        QCOMPARE(sent.count(), 0);
+        QCOMPARE(jobs.count(), 0);
+    }
+
     void rotateCommands_data() {
         QTest::addColumn<int>("start");
         QTest::addColumn<QString>("commands");

@@ -674,6 +674,11 @@ void MainFrame::showResult(std::shared_ptr<const DocumentResult> result) {
         iso_ = result->iso;
         setWindowTitle(result->loaded ? QFileInfo(result->path).fileName() + " - " + kTitle : QString(kTitle));
     }
+    if (!result->restored.empty()) {
+        begin_restore();
+        for (auto [tag, pos] : result->restored) restore_position(tag, pos);
+        end_restore();
+    }
     if (result->white_balance_set) {
         for (auto [id, v] : {std::pair{id::kWbRed, result->wb_red}, std::pair{id::kWbBlue, result->wb_blue}}) {
             ReleaseSlider* s = slider(id);

@@ -13,6 +13,8 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "develop/control_source.h"
 #include "develop/raw_document.h"
@@ -41,6 +43,10 @@ struct DocumentResult {
     int orientation = 0;
     bool white_balance_set = false;  // the run moved the custom white-balance sliders
     double wb_red = 0, wb_blue = 0;  // their new positions
+    // Positions the settings database restored for a newly opened picture,
+    // in the order they were restored (tag, position); the window's controls
+    // follow them without asking for another run.
+    std::vector<std::pair<int, int>> restored;
 };
 
 class DocumentWorker : public QObject {
