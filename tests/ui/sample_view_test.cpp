@@ -1,6 +1,7 @@
 // The bundled camera file opened in the real main window: the view shows
 // the document's display image pixel for pixel at the current scale, and
 // after two quick exposure changes it shows the newer one.
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -50,6 +51,14 @@ void set_slider(MainFrame& frame, int id, int value) {
     QTest::mouseRelease(s, Qt::LeftButton);
 }
 
+// Waits until the view shows the picture at its current scale and turn.
+bool view_settled(RawView& view) {
+    QElapsedTimer clock;
+    clock.start();
+    while (view.rendering() && clock.elapsed() < 30000) QTest::qWait(10);
+    return !view.rendering();
+}
+
 }  // namespace
 
 class SampleViewTest : public QObject {
@@ -77,7 +86,7 @@ private slots:
 
         // At 100 % the drawn pixels are the display buffer's.
         set_slider(*f.frame, 372, 100);
-        QCoreApplication::processEvents();
+        QVERIFY(view_settled(view));
         QCOMPARE(view.shownImage().size(), display.size());
         QCOMPARE(differing_pixels(view, display), 0);
         view.horizontalScrollBar()->setValue(300);
@@ -86,7 +95,7 @@ private slots:
 
         // At 35 % the picture is the buffer scaled to the truncated size.
         set_slider(*f.frame, 372, 35);
-        QCoreApplication::processEvents();
+        QVERIFY(view_settled(view));
         const QSize size(int(display.width() * 0.35), int(display.height() * 0.35));
         const QImage scaled = display.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
         QCOMPARE(view.shownImage().size(), size);
@@ -97,6 +106,7 @@ private slots:
         // the newest positions are what the view ends up showing; the last
         // picture stays up meanwhile.
         set_slider(*f.frame, 372, 100);
+        QVERIFY(view_settled(view));
         int results = 0;
         connect(f.worker.get(), &DocumentWorker::resultReady, this, [&] { ++results; });
         for (int exposure : {4, 9, 12}) set_slider(*f.frame, 300, exposure);
@@ -104,6 +114,7 @@ private slots:
         QVERIFY(f.worker->waitIdle(60000));
         QTRY_VERIFY(results >= 1);
         QCoreApplication::processEvents();
+        QVERIFY(view_settled(view));
         QVERIFY(results <= 2);
         controls = f.frame->snapshot();
         QCOMPARE(controls.value(ostel::develop::tag::kExposure), 12.0);

@@ -31,6 +31,7 @@ struct ViewFixture {
         for (int y = 0; y < 300; ++y)
             for (int x = 200; x < 400; ++x) r->display.setPixel(x, y, qRgb(200, 180, 160));
         view.setResult(r);
+        QTRY_VERIFY(!view.rendering());
     }
     QRgb drawn(QPoint p) {
         return view.window()->grab(QRect(view.viewport()->mapTo(view.window(), p), QSize(1, 1))).toImage().pixel(0, 0);
@@ -89,6 +90,7 @@ private slots:
         ViewFixture f;
         f.view.setCropMode(true);
         f.view.refresh();
+        QTRY_VERIFY(!f.view.rendering());
         // No rectangle yet: the picture as it is.
         QCOMPARE(qRed(f.drawn({10, 10})), 90);
         QTest::mouseClick(f.view.viewport(), Qt::LeftButton, {}, QPoint(20, 20));

@@ -3,7 +3,6 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
-#include <QTransform>
 #include <QWheelEvent>
 
 namespace ostel::ui {
@@ -16,6 +15,7 @@ RawView::RawView(QWidget* parent) : QAbstractScrollArea(parent) {
     viewport()->setMouseTracking(true);
     viewport()->setAutoFillBackground(false);
     setFrameShape(QFrame::NoFrame);
+    connect(&renderer_, &ViewRenderer::rendered, this, &RawView::showRendered, Qt::QueuedConnection);
 }
 
 void RawView::setResult(const std::shared_ptr<const DocumentResult>& result) {
@@ -77,24 +77,20 @@ void RawView::resetCrop() {
 
 void RawView::refresh() {
     if (display_.isNull()) {
-        shown_ = QImage();
-    } else {
-        const ExportSize size = displayed_size(area(), zoom_, Rotation::none);
-        QImage turned = display_;
-        switch (rotation_) {
-            case Rotation::clockwise: turned = display_.transformed(QTransform().rotate(90)); break;
-            case Rotation::counter_clockwise: turned = display_.transformed(QTransform().rotate(-90)); break;
-            case Rotation::half_turn: turned = display_.transformed(QTransform().rotate(180)); break;
-            case Rotation::none: break;
-        }
-        const ExportSize shown = displayed_size(area(), zoom_, rotation_);
-        if (shown.width == turned.width() && shown.height == turned.height())
-            shown_ = turned;
-        else if (size.width > 0 && size.height > 0)
-            shown_ = turned.scaled(shown.width, shown.height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-        else
-            shown_ = QImage();
+        renderer_.request(QImage(), rotation_, zoom_);  // drops a render still waiting
+        rendering_ = false;
+        showRendered(QImage(), renderer_.latest());
+        return;
     }
+    rendering_ = true;
+    renderer_.request(display_, rotation_, zoom_);
+}
+
+void RawView::showRendered(const QImage& image, quint64 serial) {
+    if (serial != renderer_.latest()) return;
+    rendering_ = false;
+    shown_ = image;
+    shown_zoom_ = zoom_;
     updateScrollRange();
     if (zoom_ == drawn_zoom_) {
         horizontalScrollBar()->setValue(last_scroll_.x());
@@ -128,7 +124,7 @@ void RawView::paintEvent(QPaintEvent* event) {
     QPainter painter(viewport());
     painter.fillRect(event->rect(), kBackground);
     if (shown_.isNull()) return;
-    drawn_zoom_ = zoom_;
+    drawn_zoom_ = shown_zoom_;
     last_scroll_ = {horizontalScrollBar()->value(), verticalScrollBar()->value()};
     const QPoint origin(-last_scroll_.x(), -last_scroll_.y());
     painter.drawImage(origin, shown_);

@@ -9,6 +9,7 @@
 
 #include "ui/view/frame_message.h"
 #include "ui/view/view_geometry.h"
+#include "ui/view/view_renderer.h"
 #include "ui/worker/document_worker.h"
 
 namespace ostel::ui {
@@ -42,8 +43,11 @@ public:
     ExportSize area() const { return {display_.width(), display_.height()}; }
     int developedWidth() const { return developed_width_; }
     int developedHeight() const { return developed_height_; }
-    // Recomputes the drawn picture and the scroll range, then repaints.
+    // Recomputes the drawn picture (off the GUI thread) and the scroll range,
+    // then repaints; the previous picture stays up until then.
     void refresh();
+    // True while a turned and scaled picture is being made.
+    bool rendering() const { return rendering_; }
     // "R:rrr G:ggg B:bbb" of the drawn pixel at a viewport position; empty
     // outside the picture.
     QString colourAt(QPoint viewport_position) const;
@@ -67,6 +71,7 @@ private:
     Point scrolled(QPoint viewport_position) const;
     void updateCursor();
     void updateScrollRange();
+    void showRendered(const QImage& image, quint64 serial);
 
     QImage display_, shown_;
     int developed_width_ = 0, developed_height_ = 0;
@@ -79,8 +84,10 @@ private:
     double crop_zoom_ = 0;
     bool panning_ = false;
     QPoint last_mouse_;
-    double drawn_zoom_ = -1;
+    double shown_zoom_ = -1, drawn_zoom_ = -1;
     QPoint last_scroll_;
+    ViewRenderer renderer_;
+    bool rendering_ = false;
 };
 
 }  // namespace ostel::ui

@@ -1,5 +1,8 @@
 #include "ui/worker/document_worker.h"
 
+#include "persistence/control_panel.h"
+#include "ui/controls/control_table.h"
+
 #include <chrono>
 #include <cstring>
 
@@ -17,6 +20,37 @@ public:
         moved = true;
     }
     bool moved = false;
+};
+
+// The controls panel the settings database sees on the worker thread: the
+// snapshot. Restored positions go into the snapshot, so the run develops
+// with them, and are remembered for the window to follow.
+class SnapshotPanel : public persistence::ControlPanel {
+public:
+    explicit SnapshotPanel(SnapshotControls& controls) : controls_(controls) {}
+    bool has_control(int tag) const override { return row_by_tag(tag) != nullptr; }
+    int position(int tag) const override { return int(controls_.value(tag)); }
+    void restore_position(int tag, int position) override {
+        // The scale and the profile lists are not stored per picture.
+        const ControlRow* row = row_by_tag(tag);
+        if (!row || row->bar == Bar::screen || row->bar == Bar::colour_management) return;
+        controls_.set(tag, position);
+        restored.emplace_back(tag, position);
+    }
+    int display_profile_index() const override { return int(controls_.value(develop::tag::kDisplayProfile)); }
+    std::string display_profile_path() const override {
+        const std::string t = controls_.text(develop::tag::kDisplayProfile);
+        return t.find('/') != std::string::npos ? t : std::string();
+    }
+    std::string display_profile_name() const override {
+        const std::string t = controls_.text(develop::tag::kDisplayProfile);
+        const auto slash = t.rfind('/');
+        return slash == std::string::npos ? t : t.substr(slash + 1);
+    }
+    std::vector<std::pair<int, int>> restored;
+
+private:
+    SnapshotControls& controls_;
 };
 
 class WorkerNotifier : public develop::Notifier {
@@ -131,6 +165,7 @@ void DocumentWorker::run() {
             running_ = true;
         }
         SnapshotControls controls(work.controls);
+        SnapshotPanel panel(controls);
         document.set_controls(&controls);
         bool ran = true;
         if (work.open) {
@@ -166,6 +201,7 @@ void DocumentWorker::run() {
             }
             result->iso = document.shooting().iso;
             result->orientation = document.shooting().orientation;
+            result->restored = std::move(panel.restored);
             result->white_balance_set = controls.moved;
             result->wb_red = controls.value(develop::tag::kWbRed);
             result->wb_blue = controls.value(develop::tag::kWbBlue);
