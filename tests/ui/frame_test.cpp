@@ -138,6 +138,21 @@ private slots:
         QVERIFY(!f.frame->control(id::kFiltersApply)->isEnabled());
     }
 
+    void keyboardMovesWaitForTheNextMouseRelease() {
+        testing::FrameFixture f;
+        f.showStandIn();
+        QSignalSpy sent(f.frame.get(), &MainFrame::levelSent);
+        auto* contrast = static_cast<ReleaseSlider*>(f.frame->control(355));
+        QTest::keyClick(contrast, Qt::Key_Right);
+        QTest::keyClick(contrast, Qt::Key_Right);
+        QCOMPARE(contrast->value(), 2);
+        QCOMPARE(sent.count(), 0);
+        QCOMPARE(f.frame->labelText(354), QString("Contrast: 0"));
+        QTest::mouseRelease(contrast, Qt::LeftButton);
+        QCOMPARE(sent.count(), 1);
+        QCOMPARE(f.frame->labelText(354), QString("Contrast: 2"));
+    }
+
     void handlersThatNeedAnImageSendNothingWithout() {
         testing::FrameFixture f;
         QSignalSpy sent(f.frame.get(), &MainFrame::levelSent);

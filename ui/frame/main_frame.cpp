@@ -268,7 +268,12 @@ void MainFrame::fillProfileLists() {
     auto fill = [this](int id, const std::vector<develop::ProfileChoice>& list) {
         auto* combo = static_cast<QComboBox*>(control(id));
         combo->clear();
-        for (const auto& p : list) combo->addItem(QString::fromStdString(p.name), profile_text(p));
+        for (const auto& p : list) {
+            // A file named only by its suffix has no name left: show the file's.
+            QString name = QString::fromStdString(p.name);
+            if (name.isEmpty()) name = QFileInfo(QString::fromStdString(p.path)).fileName();
+            combo->addItem(name, profile_text(p));
+        }
         combo->setCurrentIndex(0);
     };
     fill(id::kInputProfile, profiles_.input);
