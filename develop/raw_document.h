@@ -88,9 +88,9 @@ struct ShootingData {
     int black_level = 0;
     int64_t capture_time = 0;   // seconds since 1970 in the camera's clock
     std::string capture_text;   // "YYYY-MM-DD hh:mm:ss", empty when unknown
-    // How the camera was held, as the Exif orientation code: 3 upside down,
-    // 6 turned a quarter clockwise to view upright, 5 or 8 counter-clockwise,
-    // anything else upright.
+    // How the picture is turned to view it upright, as the decoder's flip
+    // code: 0 as stored, 3 a half turn, 6 a quarter turn clockwise, 5 a
+    // quarter turn counter-clockwise (other values also mirror it).
     int orientation = 0;
 };
 

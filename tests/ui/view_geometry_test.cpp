@@ -138,7 +138,7 @@ private slots:
         QCOMPARE(rotation_from_orientation(3), Rotation::half_turn);
         QCOMPARE(rotation_from_orientation(6), Rotation::clockwise);
         QCOMPARE(rotation_from_orientation(5), Rotation::counter_clockwise);
-        QCOMPARE(rotation_from_orientation(8), Rotation::counter_clockwise);
+        QCOMPARE(rotation_from_orientation(1), Rotation::none);  // mirrored
     }
 };
 

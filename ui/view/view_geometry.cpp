@@ -27,8 +27,7 @@ Rotation rotation_from_orientation(int orientation) {
     switch (orientation) {
         case 3: return Rotation::half_turn;
         case 6: return Rotation::clockwise;
-        case 5:
-        case 8: return Rotation::counter_clockwise;
+        case 5: return Rotation::counter_clockwise;
         default: return Rotation::none;
     }
 }

@@ -17,7 +17,8 @@ bool is_quarter_turn(Rotation r);
 // From a half turn each command turns a further quarter.
 Rotation rotate_clockwise(Rotation r);
 Rotation rotate_counter_clockwise(Rotation r);
-// The state a file opens in from its Exif orientation code.
+// The state a file opens in, from the decoder's flip code (the mirrored
+// codes open unturned).
 Rotation rotation_from_orientation(int orientation);
 
 struct Point {
