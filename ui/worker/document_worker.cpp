@@ -3,6 +3,10 @@
 #include "persistence/control_panel.h"
 #include "ui/controls/control_table.h"
 
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <cstring>
 
@@ -149,6 +153,10 @@ bool DocumentWorker::waitIdle(int timeout_ms) {
 }
 
 void DocumentWorker::run() {
+    // A develop keeps every core busy; this thread and the parallel workers
+    // it starts (they inherit its niceness) yield to the window's thread, so
+    // the window keeps answering.
+    setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), 5);
     // The document lives and dies on this thread.
     develop::RawDocument document(options_);
     WorkerNotifier notifier(*this);
