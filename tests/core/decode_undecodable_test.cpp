@@ -74,3 +74,25 @@ TEST(UndecodableData, TiledUncompressedDngIsRefused) {
     EXPECT_EQ(s.raw_count, 0);
     EXPECT_TRUE(s.image.empty());
 }
+
+TEST(UndecodableData, UncompressedDataRunningPastTheFileEndIsCounted) {
+    // The strip offset moved so close to the end of the file that only 100
+    // bytes of the image data could be there.
+    for (const Format format : {Format::dng, Format::nef, Format::pef}) {
+        std::vector<uint8_t> file = simulated(format);
+        const bool little = file[0] == 'I';
+        // StripOffsets (273), LONG, count 1, in the file's byte order.
+        const std::vector<uint8_t> entry = little ? std::vector<uint8_t>{0x11, 0x01, 0x04, 0x00, 1, 0, 0, 0}
+                                                  : std::vector<uint8_t>{0x01, 0x11, 0x00, 0x04, 0, 0, 0, 1};
+        const auto at = std::search(file.begin(), file.end(), entry.begin(), entry.end());
+        ASSERT_NE(at, file.end()) << format_name(format);
+        const uint32_t near_end = static_cast<uint32_t>(file.size()) - 100;
+        for (int i = 0; i < 4; ++i)
+            at[8 + i] = static_cast<uint8_t>(near_end >> (little ? 8 * i : 8 * (3 - i)));
+        DecoderSession s;
+        s.input = ostel::core::ByteSource(std::move(file));
+        ostel::core::decode(s);
+        ASSERT_NE(s.raw_count, 0) << format_name(format);
+        EXPECT_GT(s.short_read_count, 0) << format_name(format);
+    }
+}
