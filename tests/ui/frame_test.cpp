@@ -5,11 +5,13 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 
+#include "develop/colour_management.h"
 #include "ui/controls/control_labels.h"
 #include "ui/modules/control_bar.h"
 #include "ui/widgets/curve_editor.h"
@@ -175,6 +177,37 @@ private slots:
         QCOMPARE(f.frame->text(tag::kInputProfile), std::string("Ostel RAW"));
         QCOMPARE(f.frame->text(tag::kOutputProfile), std::string("Ostel sRGB"));
         QCOMPARE(f.frame->text(tag::kDisplayProfile), std::string("Ostel sRGB"));
+    }
+
+    void profileListsFromTheColourFolder() {
+        // Two copies of a display profile in the colour folder.
+        QTemporaryDir icc;
+        const auto bytes = ostel::develop::builtin_profile_bytes(ostel::develop::kProfileSrgb);
+        for (const char* name : {"a.icc", "b.icm"}) {
+            QFile file(icc.filePath(name));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size()));
+        }
+        const QByteArray saved = qgetenv("OSTELRAW_ICC_DIR");
+        qputenv("OSTELRAW_ICC_DIR", icc.path().toUtf8());
+        testing::FrameFixture f;
+        qputenv("OSTELRAW_ICC_DIR", saved);
+        auto* display = static_cast<QComboBox*>(f.frame->control(405));
+        auto* output = static_cast<QComboBox*>(f.frame->control(403));
+        QCOMPARE(display->count(), 3);
+        QCOMPARE(output->count(), 4);
+        QCOMPARE(output->itemText(1), QString("Ostel ROMM"));
+        // The stored display profile: by path first, then by name.
+        const std::string b = icc.filePath("b.icm").toStdString();
+        f.frame->selectDisplayProfile(b, "whatever");
+        QCOMPARE(display->currentIndex(), 2);
+        QCOMPARE(f.frame->text(tag::kDisplayProfile), b);
+        QCOMPARE(f.frame->display_profile_path(), b);
+        f.frame->selectDisplayProfile("/gone.icc", "Ostel sRGB");
+        QCOMPARE(display->currentIndex(), 0);
+        QCOMPARE(f.frame->text(tag::kDisplayProfile), std::string("Ostel sRGB"));
+        f.frame->selectDisplayProfile("/gone.icc", "no such name");
+        QCOMPARE(display->currentIndex(), 0);
     }
 
     void labelsAfterAChange() {

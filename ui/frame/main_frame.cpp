@@ -326,6 +326,15 @@ void MainFrame::restoreLayout() {
     if (!state.isEmpty()) restoreState(state);
 }
 
+void MainFrame::selectDisplayProfile(const std::string& path, const std::string& name) {
+    auto* combo = static_cast<QComboBox*>(control(id::kDisplayProfile));
+    const auto& list = profiles_.display;
+    for (size_t i = 0; i < list.size() && int(i) < combo->count(); ++i)
+        if (!path.empty() && list[i].path == path) return combo->setCurrentIndex(int(i));
+    for (size_t i = 0; i < list.size() && int(i) < combo->count(); ++i)
+        if (list[i].name == name) return combo->setCurrentIndex(int(i));
+}
+
 // ---- control source ------------------------------------------------------
 
 QWidget* MainFrame::control(int id) const {

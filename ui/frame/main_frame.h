@@ -66,6 +66,11 @@ public:
     QProgressBar* progressBar() const { return progress_; }
     QAction* commandAction(int command) const;
 
+    // Selects the display profile stored with the settings: the entry with
+    // this path, failing that the one with this name; otherwise the list
+    // stays as it is.
+    void selectDisplayProfile(const std::string& path, const std::string& name);
+
     void openFile(const QString& path);
     void rotateClockwise();
     void rotateCounterClockwise();
