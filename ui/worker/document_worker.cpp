@@ -31,30 +31,34 @@ public:
 // with them, and are remembered for the window to follow.
 class SnapshotPanel : public persistence::ControlPanel {
 public:
-    explicit SnapshotPanel(SnapshotControls& controls) : controls_(controls) {}
+    // The snapshot of the run about to start.
+    void attach(SnapshotControls& controls) {
+        controls_ = &controls;
+        restored.clear();
+    }
     bool has_control(int tag) const override { return row_by_tag(tag) != nullptr; }
-    int position(int tag) const override { return int(controls_.value(tag)); }
+    int position(int tag) const override { return int(controls_->value(tag)); }
     void restore_position(int tag, int position) override {
         // The scale and the profile lists are not stored per picture.
         const ControlRow* row = row_by_tag(tag);
         if (!row || row->bar == Bar::screen || row->bar == Bar::colour_management) return;
-        controls_.set(tag, position);
+        controls_->set(tag, position);
         restored.emplace_back(tag, position);
     }
-    int display_profile_index() const override { return int(controls_.value(develop::tag::kDisplayProfile)); }
+    int display_profile_index() const override { return int(controls_->value(develop::tag::kDisplayProfile)); }
     std::string display_profile_path() const override {
-        const std::string t = controls_.text(develop::tag::kDisplayProfile);
+        const std::string t = controls_->text(develop::tag::kDisplayProfile);
         return t.find('/') != std::string::npos ? t : std::string();
     }
     std::string display_profile_name() const override {
-        const std::string t = controls_.text(develop::tag::kDisplayProfile);
+        const std::string t = controls_->text(develop::tag::kDisplayProfile);
         const auto slash = t.rfind('/');
         return slash == std::string::npos ? t : t.substr(slash + 1);
     }
     std::vector<std::pair<int, int>> restored;
 
 private:
-    SnapshotControls& controls_;
+    SnapshotControls* controls_ = nullptr;
 };
 
 class WorkerNotifier : public develop::Notifier {
@@ -161,6 +165,7 @@ void DocumentWorker::run() {
     develop::RawDocument document(options_);
     WorkerNotifier notifier(*this);
     document.set_notifier(&notifier);
+    SnapshotPanel panel;
     for (;;) {
         Pending work;
         {
@@ -173,7 +178,7 @@ void DocumentWorker::run() {
             running_ = true;
         }
         SnapshotControls controls(work.controls);
-        SnapshotPanel panel(controls);
+        panel.attach(controls);
         document.set_controls(&controls);
         bool ran = true;
         if (work.open) {
@@ -209,7 +214,7 @@ void DocumentWorker::run() {
             }
             result->iso = document.shooting().iso;
             result->orientation = document.shooting().orientation;
-            result->restored = std::move(panel.restored);
+            result->restored = panel.restored;
             result->white_balance_set = controls.moved;
             result->wb_red = controls.value(develop::tag::kWbRed);
             result->wb_blue = controls.value(develop::tag::kWbBlue);
