@@ -132,12 +132,12 @@ void RawDocument::memory_failure() {
 int RawDocument::open(const std::string& path) {
     clear_image();
     shooting_ = ShootingData{};
+    image_id_ = 0;
     if (file_.is_open()) file_.close();
     file_.clear();
     file_.open(path, std::ios::binary);
     if (!file_.is_open()) return kOpenFailed;
     path_ = path;
-    image_id_ = 0;
     new_file_ = true;
     status("Loading");
     return preview_only_ ? LoadThumbnail() : LoadRaw();
