@@ -3,6 +3,12 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QIcon>
+#include <QMessageBox>
+#include <QThread>
+#include <memory>
+
+#include "persistence/data_folder.h"
+#include "persistence/settings_database.h"
 
 #include "ui/app/splash.h"
 #include "ui/app/user_settings.h"
@@ -16,6 +22,25 @@ namespace {
 develop::DocumentOptions document_options(const Preferences& p) {
     return develop::DocumentOptions::from_settings(p.artifact_level, p.chroma_prefilter, p.luma_nr_type,
                                                    p.chroma_nr_type);
+}
+
+// The database asks its start-up question and reports its failures in
+// message boxes, always on the window's thread.
+persistence::DatabaseHooks database_hooks() {
+    persistence::DatabaseHooks hooks;
+    hooks.ask = [](const std::string& question) {
+        return QMessageBox::question(nullptr, "Ostel RAW", QString::fromStdString(question),
+                                     QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+    };
+    hooks.tell = [](const std::string& text) {
+        const QString message = QString::fromStdString(text);
+        auto show = [message] { QMessageBox::warning(nullptr, "Ostel RAW", message); };
+        if (QThread::currentThread() == qApp->thread())
+            show();
+        else
+            QMetaObject::invokeMethod(qApp, show, Qt::QueuedConnection);
+    };
+    return hooks;
 }
 
 }  // namespace
@@ -35,28 +60,37 @@ int run_application(int argc, char** argv) {
     parser.addPositionalArgument("file", "Raw file to open.");
     parser.process(app);
 
-    // The settings database opens here once the persistence library
-    // provides it; until then per-picture positions are not stored.
+    // The settings database first: a failure there does not stop the program.
+    persistence::SettingsDatabase database(database_hooks());
+    const std::string folder = persistence::data_folder();
+    if (!folder.empty()) database.open(folder);
 
-    Splash splash;
-    splash.show();
-    splash.setProgress(0);
+    int code = 0;
+    {
+        Splash splash;
+        splash.show();
+        splash.setProgress(0);
 
-    UserSettings settings;
-    DocumentWorker worker(document_options(settings.preferences()));
-    splash.setProgress(30);
-    MainFrame frame(settings, worker);
-    splash.setProgress(80);
+        UserSettings settings;
+        DocumentWorker worker(document_options(settings.preferences()), &database);
+        splash.setProgress(30);
+        MainFrame frame(settings, worker);
+        const auto path = database.GetTagValue("DPPath"), name = database.GetTagValue("DPName");
+        if (path && name) frame.selectDisplayProfile(*path, *name);
+        splash.setProgress(80);
 
-    const QStringList files = parser.positionalArguments();
-    if (!files.isEmpty()) frame.openFile(files.first());
-    splash.setProgress(100);
-    frame.show();
-    splash.finish(&frame);
-
-    // The worker's destructor lets a running develop finish and drops what
-    // still waits.
-    return app.exec();
+        const QStringList files = parser.positionalArguments();
+        if (!files.isEmpty()) frame.openFile(files.first());
+        splash.setProgress(100);
+        frame.show();
+        splash.finish(&frame);
+        code = app.exec();
+        // Leaving the block closes the window, then the worker lets a
+        // running develop finish and drops what still waits.
+    }
+    // Shutdown: the database is closed and stored.
+    database.close();
+    return code;
 }
 
 }  // namespace ostel::ui

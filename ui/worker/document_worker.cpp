@@ -87,8 +87,9 @@ QImage copy_histogram(const develop::HistogramImage& h) {
 
 }  // namespace
 
-DocumentWorker::DocumentWorker(const develop::DocumentOptions& options, QObject* parent)
-    : QObject(parent), options_(options) {
+DocumentWorker::DocumentWorker(const develop::DocumentOptions& options, persistence::SettingsDatabase* database,
+                               QObject* parent)
+    : QObject(parent), options_(options), database_(database) {
     qRegisterMetaType<std::shared_ptr<const DocumentResult>>();
     thread_ = std::thread([this] { run(); });
 }
@@ -166,6 +167,7 @@ void DocumentWorker::run() {
     WorkerNotifier notifier(*this);
     document.set_notifier(&notifier);
     SnapshotPanel panel;
+    if (database_) document.use_database(database_, &panel);
     for (;;) {
         Pending work;
         {
@@ -203,6 +205,7 @@ void DocumentWorker::run() {
             result->opened = work.open;
             result->loaded = document.loaded() && !document.display().empty();
             result->path = QString::fromStdString(document.path());
+            result->image_id = document.image_id();
             result->width = document.width();
             result->height = document.height();
             if (result->loaded) {

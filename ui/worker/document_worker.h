@@ -19,6 +19,10 @@
 #include "develop/control_source.h"
 #include "develop/raw_document.h"
 
+namespace ostel::persistence {
+class SettingsDatabase;
+}
+
 namespace ostel::ui {
 
 // What a request asks the document to run; several may be merged.
@@ -36,6 +40,7 @@ struct DocumentResult {
     bool loaded = false;
     bool opened = false;        // the run opened a file (a new picture)
     QString path;
+    int32_t image_id = 0;       // the picture's key in the settings database
     int width = 0, height = 0;  // developed size
     QImage display;             // display image, Format_RGB32
     QImage histogram_out, histogram_raw;
@@ -52,7 +57,11 @@ struct DocumentResult {
 class DocumentWorker : public QObject {
     Q_OBJECT
 public:
-    explicit DocumentWorker(const develop::DocumentOptions& options, QObject* parent = nullptr);
+    // With a settings database (not owned, outlives the worker) each newly
+    // opened file is recorded, its stored positions are restored before it
+    // is developed, and every develop stores the positions it used.
+    explicit DocumentWorker(const develop::DocumentOptions& options, persistence::SettingsDatabase* database = nullptr,
+                            QObject* parent = nullptr);
     ~DocumentWorker() override;
 
     void open(const QString& path, const develop::MapControlSource& controls);
@@ -83,6 +92,7 @@ private:
     void run();
 
     develop::DocumentOptions options_;
+    persistence::SettingsDatabase* database_;
     mutable std::mutex mutex_;
     std::condition_variable wake_, idle_;
     bool has_pending_ = false, running_ = false, stop_ = false;
