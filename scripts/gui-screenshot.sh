@@ -17,6 +17,6 @@ xvfb-run -a -s "-screen 0 1440x900x24" bash -c '
   "$1" "$2" & pid=$!
   sleep "${OSTEL_SCREENSHOT_WAIT:-12}"
   import -window root "$3"
-  kill $pid; wait $pid 2>/dev/null || true
+  kill -TERM $pid; wait $pid 2>/dev/null || true
 ' _ "$gui" "$raw" "$out"
 echo "$out"

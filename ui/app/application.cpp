@@ -4,8 +4,13 @@
 #include <QCommandLineParser>
 #include <QIcon>
 #include <QMessageBox>
+#include <QSocketNotifier>
 #include <QThread>
 #include <memory>
+
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include "persistence/data_folder.h"
 #include "persistence/settings_database.h"
@@ -43,6 +48,33 @@ persistence::DatabaseHooks database_hooks() {
     return hooks;
 }
 
+// A session that logs out, or a terminal's Ctrl+C, ends the program through
+// its normal shutdown, so the bar layout is saved and the database stored.
+// The signal handler only writes a byte; the event loop does the rest.
+int g_stop_pipe[2] = {-1, -1};
+
+void on_stop_signal(int) {
+    const char byte = 1;
+    [[maybe_unused]] const auto written = ::write(g_stop_pipe[0], &byte, 1);
+}
+
+void quit_on_stop_signals(QApplication& app) {
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_stop_pipe) != 0) return;
+    auto* notifier = new QSocketNotifier(g_stop_pipe[1], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [notifier] {
+        char byte;
+        [[maybe_unused]] const auto got = ::read(g_stop_pipe[1], &byte, 1);
+        notifier->setEnabled(false);
+        QApplication::closeAllWindows();
+        QApplication::quit();
+    });
+    struct sigaction action = {};
+    action.sa_handler = on_stop_signal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int sig : {SIGTERM, SIGINT, SIGHUP}) sigaction(sig, &action, nullptr);
+}
+
 }  // namespace
 
 int run_application(int argc, char** argv) {
@@ -59,6 +91,7 @@ int run_application(int argc, char** argv) {
     parser.addVersionOption();
     parser.addPositionalArgument("file", "Raw file to open.");
     parser.process(app);
+    quit_on_stop_signals(app);
 
     // The settings database first: a failure there does not stop the program.
     persistence::SettingsDatabase database(database_hooks());
