@@ -9,6 +9,11 @@
 #include <mutex>
 
 #include <jpeglib.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "export/output_file.h"
 
 namespace ostel::exporting {
 
@@ -151,22 +156,32 @@ bool write_jpeg(const std::string& path, int width, int height, const uint8_t* r
             app1.insert(app1.end(), block.begin(), block.end());
         }
     }
-    std::FILE* file = std::fopen(path.c_str(), "wb");
+    OutputFile output;
+    if (!output.open(path, options.replace_existing, error)) return false;
+    // fclose() closes the descriptor it is given; the output file keeps its own.
+    const int fd = output.duplicate();
+    std::FILE* file = fd < 0 ? nullptr : ::fdopen(fd, "wb");
     if (!file) {
-        error = "cannot create " + path;
+        error = system_error_text("cannot write", path, errno);
+        if (fd >= 0) ::close(fd);
         return false;
     }
     char message[JMSG_LENGTH_MAX] = {};
+    errno = 0;
     const bool ok = compress(file, width, height, rgb, std::clamp(options.quality, 1, 100), app1.data(), app1.size(),
                              options.icc_profile.data(), options.icc_profile.size(), message);
-    const bool write_failed = std::ferror(file) != 0;
+    const bool write_failed = std::fflush(file) != 0 || std::ferror(file) != 0;
+    const int code = errno;
     const bool close_failed = std::fclose(file) != 0;
     if (!ok || write_failed || close_failed) {
-        error = ok ? "write error in " + path : std::string(message);
-        std::remove(path.c_str());
+        // A failed write is the system's to explain; anything else libjpeg's.
+        if (write_failed || close_failed || (!ok && code != 0 && message[0] == 0))
+            error = system_error_text("cannot write", path, code ? code : EIO);
+        else
+            error = message[0] ? std::string(message) : system_error_text("cannot write", path, code ? code : EIO);
         return false;
     }
-    return true;
+    return output.commit(error);
 }
 
 }  // namespace ostel::exporting
