@@ -100,17 +100,17 @@ bool parse_int(const std::string& text, int& out) {
 }
 
 // "A<sep>B<sep>..." into exactly `count` integers; with `allow_empty`, an
-// empty part is 0.
+// empty part is -1.
 bool parse_ints(const std::string& text, char sep, size_t count, std::vector<int>& out, bool allow_empty = false) {
     out.clear();
     std::stringstream in(text);
     std::string part;
     while (std::getline(in, part, sep)) {
-        int v = 0;
+        int v = -1;
         if (!(allow_empty && part.empty()) && !parse_int(part, v)) return false;
         out.push_back(v);
     }
-    if (allow_empty && !text.empty() && text.back() == sep) out.push_back(0);
+    if (allow_empty && !text.empty() && text.back() == sep) out.push_back(-1);
     return out.size() == count && (allow_empty || text.empty() || text.back() != sep);
 }
 
@@ -363,10 +363,12 @@ bool parse_convert_options(const std::vector<std::string>& args, ConvertOptions&
                 return bad("X,Y,W,H with a positive width and height");
             o.crop = exporting::CropRect{ints[0], ints[1], ints[2], ints[3]};
         } else if (a == "--size") {
-            if (!parse_ints(v, 'x', 2, ints, true) || ints[0] < 0 || ints[1] < 0 || (ints[0] == 0 && ints[1] == 0) ||
-                ints[0] > exporting::kMaxOutputSide || ints[1] > exporting::kMaxOutputSide)
+            // A missing side (-1) is free; a given one is at least 1.
+            if (!parse_ints(v, 'x', 2, ints, true) || ints[0] == 0 || ints[1] == 0 || ints[0] < -1 ||
+                ints[1] < -1 || (ints[0] < 0 && ints[1] < 0) || ints[0] > exporting::kMaxOutputSide ||
+                ints[1] > exporting::kMaxOutputSide)
                 return bad("WIDTHxHEIGHT, WIDTHx or xHEIGHT");
-            o.size = exporting::ExportSize{ints[0], ints[1]};
+            o.size = exporting::ExportSize{std::max(ints[0], 0), std::max(ints[1], 0)};
         } else if (a == "--scale") {
             if (!parse_int(v, o.scale_percent) || o.scale_percent < 1 || o.scale_percent > 400)
                 return bad("a percentage 1..400");

@@ -95,9 +95,10 @@ bool OutputFile::open(const std::string& target, bool replace_existing, std::str
     const fs::path path(target);
     const fs::path folder = path.parent_path().empty() ? fs::path(".") : path.parent_path();
     const std::string base = path.filename().string();
+    // Readable too: the TIFF writer reads back directories it has written.
     for (int attempt = 0; attempt < 100; ++attempt) {
         temp_path_ = (folder / ("." + base + temporary_suffix())).string();
-        fd_ = ::open(temp_path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        fd_ = ::open(temp_path_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd_ >= 0) return true;
         if (errno != EEXIST) break;
     }
