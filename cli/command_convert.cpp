@@ -48,6 +48,7 @@ struct JobResult {
     std::vector<std::string> warnings;
     int data_errors = 0;
     exporting::ExportSize size;
+    std::string details;  // what -v prints about the file
 };
 
 std::string joined(const std::vector<std::string>& parts) {
@@ -164,6 +165,9 @@ JobResult convert_one(const Job& job, const ConvertOptions& o) {
         rq.height = doc.height();
         const develop::ShootingData& shot = doc.shooting();
         r.data_errors = shot.data_errors;
+        r.details = shot.make + " " + shot.model + ", developed " + std::to_string(doc.width()) + "x" +
+                    std::to_string(doc.height()) + ", orientation " + std::to_string(shot.orientation) +
+                    (o.auto_orient ? " applied" : " ignored");
         rq.shot.make = shot.make;
         rq.shot.model = shot.model;
         rq.shot.capture_time = shot.capture_text;
@@ -282,6 +286,7 @@ int command_convert(const std::vector<std::string>& args, std::ostream& out, std
                     err << name << ": warning: the image is incomplete: the raw data has " << r.data_errors
                         << " data error" << (r.data_errors == 1 ? "" : "s") << " (truncated or corrupt file)\n";
                 }
+                if (options.verbosity == Verbosity::verbose) report << name << ": " << r.details << "\n";
                 if (!quiet)
                     report << name << " -> " << (to_stdout ? "standard output" : jobs[i].output) << " ("
                            << r.size.width << "x" << r.size.height << ")\n";

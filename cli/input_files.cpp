@@ -40,7 +40,10 @@ void collect_folder(const fs::path& folder, bool recursive, std::vector<std::str
         return;
     }
     std::vector<fs::path> files, folders;
-    for (const fs::directory_entry& entry : it) {
+    // Stepped with an error code: a folder that turns unreadable midway
+    // ends the listing instead of throwing.
+    for (; it != fs::directory_iterator(); it.increment(ec)) {
+        const fs::directory_entry& entry = *it;
         const std::string name = entry.path().filename().string();
         // Hidden names include the temporary files of outputs being written.
         if (name.empty() || name[0] == '.') continue;
@@ -51,6 +54,7 @@ void collect_folder(const fs::path& folder, bool recursive, std::vector<std::str
             files.push_back(entry.path());
         }
     }
+    if (ec) problem = ec.message();
     std::sort(files.begin(), files.end());
     std::sort(folders.begin(), folders.end());
     for (const fs::path& f : files) found.push_back(f.string());
@@ -88,7 +92,7 @@ std::vector<InputFile> expand_inputs(const std::vector<std::string>& args, bool 
             collect_folder(arg, recursive, found, problem);
             if (!problem.empty()) inputs.push_back({arg, problem});
             else if (found.empty()) inputs.push_back({arg, "no raw files in this folder"});
-            for (std::string& f : found) inputs.push_back({std::move(f), {}});
+            for (std::string& f : found) inputs.push_back({f, unreadable_reason(f)});
             continue;
         }
         inputs.push_back({arg, arg == "-" ? std::string() : unreadable_reason(arg)});

@@ -358,3 +358,27 @@ TEST(CommandLine, CameraOrientationIsApplied) {
 }
 
 }  // namespace
+
+namespace {
+
+// A thumbnail stored as pixels comes out as PPM, or PNG when the name says
+// so, never under a JPEG name.
+TEST(CommandLine, PixelThumbnailsAsPpmOrPng) {
+    REQUIRE_PROGRAM();
+    OSTEL_REQUIRE_SAMPLES();
+    const std::string nef = ostel::test::samples_dir() + "/real/nikon_d1.nef";
+    if (!fs::exists(nef)) GTEST_SKIP() << "Nikon D1 sample missing";
+    Workspace ws;
+    EXPECT_EQ(ws.run({"thumb", nef, "-o", "t.ppm"}).code, 0);
+    EXPECT_EQ(read_text(ws.file("t.ppm")).rfind("P6\n160 120\n255\n", 0), 0u);
+    EXPECT_EQ(ws.run({"thumb", nef, "-o", "t.png"}).code, 0);
+    const auto png = read_image(ws.file("t.png"));
+    EXPECT_EQ(png.width, 160);
+    EXPECT_EQ(png.bits, 8);
+    const RunResult jpeg = ws.run({"thumb", nef, "-o", "t.jpg"});
+    EXPECT_EQ(jpeg.code, 1);
+    EXPECT_NE(jpeg.err.find("name the output .ppm or .png"), std::string::npos) << jpeg.err;
+    EXPECT_FALSE(fs::exists(ws.file("t.jpg")));
+}
+
+}  // namespace
