@@ -17,6 +17,7 @@
 #include "cli/commands.h"
 #include "cli/convert_options.h"
 #include "cli/input_files.h"
+#include "cli/single_file_command.h"
 #include "develop/colour_management.h"
 #include "develop/control_tags.h"
 #include "develop/raw_document.h"
@@ -283,8 +284,7 @@ int command_convert(const std::vector<std::string>& args, std::ostream& out, std
             } else {
                 if (r.data_errors > 0) {
                     ++incomplete;
-                    err << name << ": warning: the image is incomplete: the raw data has " << r.data_errors
-                        << " data error" << (r.data_errors == 1 ? "" : "s") << " (truncated or corrupt file)\n";
+                    err << name << ": " << incomplete_data_warning(r.data_errors) << "\n";
                 }
                 if (options.verbosity == Verbosity::verbose) report << name << ": " << r.details << "\n";
                 if (!quiet)

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "cli/commands.h"
-#include "cli/input_files.h"
+#include "cli/single_file_command.h"
 #include "cli/json_writer.h"
 #include "cli/session_loading.h"
 #include "core/thumb/entries.h"
@@ -26,37 +26,13 @@ void print_raw_help(std::ostream& out) {
 }  // namespace
 
 int command_raw(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-    SimpleOptions o;
-    if (!parse_simple_options("raw", args, {"-o", "-y"}, o, err)) {
-        err << "Try 'ostelraw raw --help' for the options.\n";
-        return kExitUsage;
-    }
-    if (o.help) {
-        print_raw_help(out);
-        return kExitOk;
-    }
-    if (o.inputs.size() != 1 || o.output.empty()) {
-        err << "ostelraw raw: needs one input file and -o OUT.tif\n"
-            << "Try 'ostelraw raw --help' for the options.\n";
-        return kExitUsage;
-    }
+    SingleFileStart start;
+    const int early = begin_single_file_command("raw", args, print_raw_help, start, out, err);
+    if (early >= 0) return early;
+    const SimpleOptions& o = start.options;
     const std::string& input = o.inputs[0];
-    const std::string& name = input == "-" ? std::string("standard input") : input;
-    StandardInputCopy stdin_copy;
-    std::string load = input;
-    if (input == "-") {
-        std::string error;
-        if (!stdin_copy.make(error)) {
-            err << "ostelraw raw: " << error << "\n";
-            return kExitFailed;
-        }
-        load = stdin_copy.path();
-    }
-    const std::string refusal = output_refusal(load, o.output, o.overwrite);
-    if (!refusal.empty()) {
-        err << name << ": " << refusal << "\n";
-        return kExitFailed;
-    }
+    const std::string& name = start.name;
+    const std::string& load = start.load;
     core::DecoderSession s;
     const std::string problem = run_core_entry(load, s, [](core::DecoderSession& session) { core::decode(session); });
     if (!problem.empty()) {
@@ -90,8 +66,7 @@ int command_raw(const std::vector<std::string>& args, std::ostream& out, std::os
         return kExitFailed;
     }
     if (s.short_read_count > 0)
-        err << name << ": warning: the image is incomplete: the raw data has " << s.short_read_count
-            << " data error" << (s.short_read_count == 1 ? "" : "s") << " (truncated or corrupt file)\n";
+        err << name << ": " << incomplete_data_warning(s.short_read_count) << "\n";
     if (!o.quiet) {
         std::ostream& report = exporting::is_standard_output(o.output) ? err : out;
         JsonWriter j(report);

@@ -1,14 +1,11 @@
 // ostelraw thumb: the embedded thumbnail in its own format: a JPEG as it is
 // stored, a bitmap or raw-stored preview as PPM, or as PNG when the output
 // name asks for it.
-#include <algorithm>
-#include <cctype>
-#include <filesystem>
 #include <ostream>
 #include <vector>
 
 #include "cli/commands.h"
-#include "cli/input_files.h"
+#include "cli/single_file_command.h"
 #include "cli/session_loading.h"
 #include "core/thumb/entries.h"
 #include "export/output_file.h"
@@ -26,12 +23,6 @@ void print_thumb_help(std::ostream& out) {
            "  -y, --overwrite   replace an existing output file\n"
            "  -q, --quiet       print only problems\n"
            "  -h, --help        this help\n";
-}
-
-std::string lower_extension(const std::string& path) {
-    std::string ext = std::filesystem::path(path).extension().string();
-    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-    return ext;
 }
 
 // Interleaved RGB pixels of the thumbnail, 8 or 16 bits.
@@ -80,37 +71,12 @@ std::vector<uint8_t> ppm_bytes(const ThumbPixels& px) {
 }  // namespace
 
 int command_thumb(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-    SimpleOptions o;
-    if (!parse_simple_options("thumb", args, {"-o", "-y"}, o, err)) {
-        err << "Try 'ostelraw thumb --help' for the options.\n";
-        return kExitUsage;
-    }
-    if (o.help) {
-        print_thumb_help(out);
-        return kExitOk;
-    }
-    if (o.inputs.size() != 1 || o.output.empty()) {
-        err << "ostelraw thumb: needs one input file and -o OUT\n"
-            << "Try 'ostelraw thumb --help' for the options.\n";
-        return kExitUsage;
-    }
-    const std::string& input = o.inputs[0];
-    const std::string name = input == "-" ? "standard input" : input;
-    StandardInputCopy stdin_copy;
-    std::string load = input;
-    if (input == "-") {
-        std::string error;
-        if (!stdin_copy.make(error)) {
-            err << "ostelraw thumb: " << error << "\n";
-            return kExitFailed;
-        }
-        load = stdin_copy.path();
-    }
-    const std::string refusal = output_refusal(load, o.output, o.overwrite);
-    if (!refusal.empty()) {
-        err << name << ": " << refusal << "\n";
-        return kExitFailed;
-    }
+    SingleFileStart start;
+    const int early = begin_single_file_command("thumb", args, print_thumb_help, start, out, err);
+    if (early >= 0) return early;
+    const SimpleOptions& o = start.options;
+    const std::string& name = start.name;
+    const std::string& load = start.load;
     core::DecoderSession s;
     int decoded_raw_thumbnail = 0;
     const std::string problem = run_core_entry(
@@ -121,7 +87,7 @@ int command_thumb(const std::vector<std::string>& args, std::ostream& out, std::
     }
     const bool to_stdout = exporting::is_standard_output(o.output);
     const std::string ext = to_stdout ? "" : lower_extension(o.output);
-    const bool jpeg_name = ext == ".jpg" || ext == ".jpeg";
+    const bool jpeg_name = ext == "jpg" || ext == "jpeg";
     std::string error;
     bool written = false;
     std::string kind;
@@ -140,12 +106,12 @@ int command_thumb(const std::vector<std::string>& args, std::ostream& out, std::
             err << name << ": no thumbnail\n";
             return kExitFailed;
         }
-        if (jpeg_name || ext == ".tif" || ext == ".tiff") {
+        if (jpeg_name || ext == "tif" || ext == "tiff") {
             err << name << ": the thumbnail is stored as pixels, not as a JPEG; name the output .ppm or .png (not "
                 << o.output << ")\n";
             return kExitFailed;
         }
-        if (ext == ".png") {
+        if (ext == "png") {
             exporting::PngOptions options;
             options.replace_existing = o.overwrite;
             const void* samples = px.bits == 8 ? static_cast<const void*>(px.bytes8.data()) : px.words16.data();

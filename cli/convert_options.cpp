@@ -10,6 +10,7 @@
 #include <ostream>
 #include <sstream>
 
+#include "cli/input_files.h"
 #include "develop/control_tags.h"
 
 namespace ostel::cli {
@@ -179,11 +180,10 @@ std::string mode_extension(SaveMode mode) {
 }
 
 std::optional<SaveMode> mode_for_name(const std::string& path) {
-    std::string ext = std::filesystem::path(path).extension().string();
-    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-    if (ext == ".jpg" || ext == ".jpeg") return SaveMode::jpeg;
-    if (ext == ".tif" || ext == ".tiff") return SaveMode::tiff16;
-    if (ext == ".png") return SaveMode::png8;
+    const std::string ext = lower_extension(path);
+    if (ext == "jpg" || ext == "jpeg") return SaveMode::jpeg;
+    if (ext == "tif" || ext == "tiff") return SaveMode::tiff16;
+    if (ext == "png") return SaveMode::png8;
     return std::nullopt;
 }
 

@@ -25,13 +25,6 @@ constexpr std::string_view kRawExtensions[] = {
     "rw2", "rwl", "rwz", "sr2", "srf", "srw", "sti", "x3f",
 };
 
-std::string lower_extension(const std::string& path) {
-    std::string ext = fs::path(path).extension().string();
-    if (!ext.empty()) ext.erase(0, 1);
-    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-    return ext;
-}
-
 void collect_folder(const fs::path& folder, bool recursive, std::vector<std::string>& found, std::string& problem) {
     std::error_code ec;
     fs::directory_iterator it(folder, ec);
@@ -65,6 +58,13 @@ void collect_folder(const fs::path& folder, bool recursive, std::vector<std::str
 }
 
 }  // namespace
+
+std::string lower_extension(const std::string& path) {
+    std::string ext = fs::path(path).extension().string();
+    if (!ext.empty()) ext.erase(0, 1);
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    return ext;
+}
 
 bool has_raw_extension(const std::string& path) {
     const std::string ext = lower_extension(path);

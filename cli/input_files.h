@@ -30,6 +30,9 @@ std::string unreadable_reason(const std::string& path);
 // empty file", "a JPEG image", ... or "a format this program does not read".
 std::string refused_file_kind(const std::string& path);
 
+// The name's extension in lower case, without the dot ("" for none).
+std::string lower_extension(const std::string& path);
+
 // Whether the name ends in an extension of a raw format this program reads.
 bool has_raw_extension(const std::string& path);
 

@@ -9,9 +9,6 @@
 #include <mutex>
 
 #include <jpeglib.h>
-#include <unistd.h>
-
-#include <cerrno>
 
 #include "export/output_file.h"
 
@@ -156,32 +153,13 @@ bool write_jpeg(const std::string& path, int width, int height, const uint8_t* r
             app1.insert(app1.end(), block.begin(), block.end());
         }
     }
-    OutputFile output;
-    if (!output.open(path, options.replace_existing, error)) return false;
-    // fclose() closes the descriptor it is given; the output file keeps its own.
-    const int fd = output.duplicate();
-    std::FILE* file = fd < 0 ? nullptr : ::fdopen(fd, "wb");
-    if (!file) {
-        error = system_error_text("cannot write", path, errno);
-        if (fd >= 0) ::close(fd);
-        return false;
-    }
-    char message[JMSG_LENGTH_MAX] = {};
-    errno = 0;
-    const bool ok = compress(file, width, height, rgb, std::clamp(options.quality, 1, 100), app1.data(), app1.size(),
-                             options.icc_profile.data(), options.icc_profile.size(), message);
-    const bool write_failed = std::fflush(file) != 0 || std::ferror(file) != 0;
-    const int code = errno;
-    const bool close_failed = std::fclose(file) != 0;
-    if (!ok || write_failed || close_failed) {
-        // A failed write is the system's to explain; anything else libjpeg's.
-        if (write_failed || close_failed || (!ok && code != 0 && message[0] == 0))
-            error = system_error_text("cannot write", path, code ? code : EIO);
-        else
-            error = message[0] ? std::string(message) : system_error_text("cannot write", path, code ? code : EIO);
-        return false;
-    }
-    return output.commit(error);
+    return write_file_through_stream(path, options.replace_existing, error, [&](std::FILE* file, std::string& failure) {
+        char message[JMSG_LENGTH_MAX] = {};
+        const bool ok = compress(file, width, height, rgb, std::clamp(options.quality, 1, 100), app1.data(),
+                                 app1.size(), options.icc_profile.data(), options.icc_profile.size(), message);
+        failure = message;
+        return ok;
+    });
 }
 
 }  // namespace ostel::exporting

@@ -110,6 +110,29 @@ bool OutputFile::open(const std::string& target, bool replace_existing, std::str
 
 int OutputFile::duplicate() const { return fd_ < 0 ? -1 : ::fcntl(fd_, F_DUPFD_CLOEXEC, 0); }
 
+std::FILE* OutputFile::stream(std::string& error) {
+    const int fd = duplicate();
+    std::FILE* file = fd < 0 ? nullptr : ::fdopen(fd, "wb");
+    if (!file) {
+        error = system_error_text("cannot write", target_, errno);
+        if (fd >= 0) ::close(fd);
+        return nullptr;
+    }
+    errno = 0;
+    return file;
+}
+
+bool OutputFile::close_stream(std::FILE* file, std::string& error) {
+    // The reason of a failed write is still in errno unless a later call
+    // replaced it; EIO stands in when it is gone.
+    const bool write_failed = std::fflush(file) != 0 || std::ferror(file) != 0;
+    const int code = errno;
+    const bool close_failed = std::fclose(file) != 0;
+    if (!write_failed && !close_failed) return true;
+    error = system_error_text("cannot write", target_, write_failed && code ? code : close_failed ? errno : EIO);
+    return false;
+}
+
 bool OutputFile::write(const void* data, size_t size, std::string& error) {
     int code = EBADF;
     if (fd_ >= 0 && write_all(fd_, static_cast<const uint8_t*>(data), size, code)) return true;
@@ -183,6 +206,22 @@ bool write_file_safely(const std::string& target, const void* data, size_t size,
                        std::string& error) {
     OutputFile file;
     return file.open(target, replace_existing, error) && file.write(data, size, error) && file.commit(error);
+}
+
+bool write_file_through_stream(const std::string& target, bool replace_existing, std::string& error,
+                               const std::function<bool(std::FILE*, std::string&)>& encode) {
+    OutputFile output;
+    if (!output.open(target, replace_existing, error)) return false;
+    std::FILE* file = output.stream(error);
+    if (!file) return false;
+    std::string message;
+    const bool ok = encode(file, message);
+    if (!output.close_stream(file, error)) return false;
+    if (!ok) {
+        error = message;
+        return false;
+    }
+    return output.commit(error);
 }
 
 }  // namespace ostel::exporting

@@ -9,6 +9,7 @@
 // temporary file and copied to standard output once complete, so a failed
 // write never sends half a file down a pipe.
 #include <cstdio>
+#include <functional>
 #include <string>
 
 namespace ostel::exporting {
@@ -37,6 +38,13 @@ public:
     // The temporary file's path ("" for standard output).
     const std::string& temporary_path() const { return temp_path_; }
 
+    // A stdio stream on a duplicate of the descriptor, for libraries that
+    // write through one; nullptr with `error` set. End it with close_stream().
+    std::FILE* stream(std::string& error);
+    // Flushes and closes a stream from stream(); false with the system's
+    // reason in `error` when any write through it failed.
+    bool close_stream(std::FILE* stream, std::string& error);
+
     // Writes all of `size` bytes; false with `error` set.
     bool write(const void* data, size_t size, std::string& error);
 
@@ -62,5 +70,11 @@ std::string system_error_text(const std::string& action, const std::string& path
 // in memory (thumbnails).
 bool write_file_safely(const std::string& target, const void* data, size_t size, bool replace_existing,
                        std::string& error);
+
+// Writes a whole file through a stdio stream for encoders that take one.
+// `encode` returns false with its own message for a failure that is not a
+// failed write; a failed write is reported with the system's reason.
+bool write_file_through_stream(const std::string& target, bool replace_existing, std::string& error,
+                               const std::function<bool(std::FILE*, std::string&)>& encode);
 
 }  // namespace ostel::exporting

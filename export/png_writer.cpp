@@ -1,9 +1,7 @@
 #include "export/png_writer.h"
 
 #include <png.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
@@ -79,31 +77,12 @@ bool write_png(const std::string& path, int width, int height, int bits, const v
         error = "image size not supported by PNG";
         return false;
     }
-    OutputFile output;
-    if (!output.open(path, options.replace_existing, error)) return false;
-    // fclose() closes the descriptor it is given; the output file keeps its own.
-    const int fd = output.duplicate();
-    std::FILE* file = fd < 0 ? nullptr : ::fdopen(fd, "wb");
-    if (!file) {
-        error = system_error_text("cannot write", path, errno);
-        if (fd >= 0) ::close(fd);
-        return false;
-    }
-    char message[256] = {};
-    errno = 0;
-    const bool ok = encode(file, width, height, bits, samples, options, message);
-    const bool write_failed = std::fflush(file) != 0 || std::ferror(file) != 0;
-    const int code = errno;
-    const bool close_failed = std::fclose(file) != 0;
-    if (write_failed || close_failed) {
-        error = system_error_text("cannot write", path, code ? code : EIO);
-        return false;
-    }
-    if (!ok) {
-        error = message;
-        return false;
-    }
-    return output.commit(error);
+    return write_file_through_stream(path, options.replace_existing, error, [&](std::FILE* file, std::string& failure) {
+        char message[256] = {};
+        const bool ok = encode(file, width, height, bits, samples, options, message);
+        failure = message;
+        return ok;
+    });
 }
 
 }  // namespace ostel::exporting

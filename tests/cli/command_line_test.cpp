@@ -267,6 +267,18 @@ TEST(CommandLine, IncompleteRawDataIsReported) {
     }
 }
 
+// A file-size limit fails the write midway: the same clean failure.
+TEST(CommandLine, FileSizeLimitLeavesNothingBehind) {
+    REQUIRE_PROGRAM();
+    Workspace ws;
+    const RunResult limited = ws.run({"convert", "one.dng", "-o", "big.tif", "--size", "300x"}, "", 8192);
+    EXPECT_EQ(limited.code, 1);
+    EXPECT_NE(limited.err.find("cannot write big.tif: File too large"), std::string::npos) << limited.err;
+    EXPECT_FALSE(fs::exists(ws.file("big.tif")));
+    for (const auto& e : fs::directory_iterator(ws.folder()))
+        EXPECT_EQ(e.path().filename().string().find(".part"), std::string::npos) << e.path();
+}
+
 // Mounts a small file system on `folder`; false (the caller skips) where
 // this process may not mount.
 bool mount_tmpfs(const std::string& folder, const char* options, unsigned long flags = 0) {
@@ -305,14 +317,6 @@ TEST(CommandLine, FailedWritesLeaveNothingBehind) {
         EXPECT_EQ(read_text(full + "/old.tif"), "old");
         EXPECT_EQ(read_text(full + "/old.png"), "old");
     }
-
-    // A file-size limit: the same clean failure, outside the small disk.
-    const RunResult limited = ws.run({"convert", "one.dng", "-o", "big.tif", "--size", "300x"}, "", 8192);
-    EXPECT_EQ(limited.code, 1);
-    EXPECT_NE(limited.err.find("File too large"), std::string::npos) << limited.err;
-    EXPECT_FALSE(fs::exists(ws.file("big.tif")));
-    for (const auto& e : fs::directory_iterator(ws.folder()))
-        EXPECT_EQ(e.path().filename().string().find(".part"), std::string::npos) << e.path();
 
     // A read-only folder: nothing can be created there.
     const std::string locked = ws.file("locked");

@@ -117,7 +117,9 @@ TEST(PngExport, EightAndSixteenBitsWithProfileAndExif) {
         ASSERT_GE(image.exif.size(), 8u);
         EXPECT_TRUE(image.exif[0] == 'I' || image.exif[0] == 'M');
         const std::string json = test::exiftool_json(path);
-        if (!json.empty()) EXPECT_NE(json.find("\"Make\": \"Canon\""), std::string::npos) << json;
+        if (!json.empty()) {
+            EXPECT_NE(json.find("\"Make\": \"Canon\""), std::string::npos) << json;
+        }
     }
 }
 
