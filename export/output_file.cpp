@@ -94,7 +94,9 @@ bool OutputFile::open(const std::string& target, bool replace_existing, std::str
     }
     const fs::path path(target);
     const fs::path folder = path.parent_path().empty() ? fs::path(".") : path.parent_path();
-    const std::string base = path.filename().string();
+    // Shortened so that the temporary name stays within the name limit of
+    // the file system wherever the target's own name does.
+    const std::string base = path.filename().string().substr(0, 160);
     // Readable too: the TIFF writer reads back directories it has written.
     for (int attempt = 0; attempt < 100; ++attempt) {
         temp_path_ = (folder / ("." + base + temporary_suffix())).string();

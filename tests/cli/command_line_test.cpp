@@ -356,7 +356,9 @@ TEST(CommandLine, CameraOrientationIsApplied) {
         if (!json.empty()) {
             // Absent, or 1: shown as stored.
             const size_t at = json.find("\"Orientation\":");
-            if (at != std::string::npos) EXPECT_EQ(json.substr(at, 16), "\"Orientation\": 1") << json;
+            if (at != std::string::npos) {
+                EXPECT_EQ(json.substr(at, 16), "\"Orientation\": 1") << json;
+            }
         }
     }
 }
