@@ -224,6 +224,13 @@ TEST(CommandLine, HelpVersionAndOneRefusalPerStream) {
         EXPECT_EQ(help.code, 0) << command;
         EXPECT_EQ(help.out.rfind(std::string("usage: ostelraw ") + command, 0), 0u) << help.out;
     }
+    // Every develop control by name, with its range.
+    const std::string help = ws.run({"convert", "--help"}).out;
+    for (const char* line : {"--exposure V", "-10..25", "--wb MODE", "--levels on|off", "--fill-light V",
+                             "--contrast V", "--saturation V", "--bw MODE", "--mixer R,G,B", "--curve", "--sharpen V",
+                             "--nr-luma V", "--nr-chroma V", "--wavelet-nr V", "--ca-red V", "--recovery on|off",
+                             "--input-profile", "--output-profile", "--set TAG=VALUE"})
+        EXPECT_NE(help.find(line), std::string::npos) << line;
     const RunResult version = ws.run({"--version"});
     EXPECT_EQ(version.code, 0);
     EXPECT_EQ(version.out.rfind("ostelraw ", 0), 0u);

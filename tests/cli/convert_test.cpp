@@ -145,6 +145,27 @@ TEST(ConvertOptions, NamedOptionsSetTheirControls) {
     EXPECT_EQ(auto_wb.controls.value(tag::kWbMode), 1);
 }
 
+TEST(ConvertOptions, SizeFitsInsideTheBoxKeepingTheAspectRatio) {
+    const struct {
+        std::string size;
+        int width, height;
+    } cases[] = {
+        {"40x", 40, 25},      // one side fixed, the other follows
+        {"x28", 44, 28},
+        {"100x100", 100, 64},  // the width limits
+        {"10x100", 10, 6},
+        {"1000x7", 11, 7},     // the height limits
+    };
+    for (const auto& c : cases) {
+        ConvertOptions o;
+        std::ostringstream err;
+        ASSERT_TRUE(parse_convert_options({"a.cr2", "--size", c.size}, o, err)) << err.str();
+        const exporting::ExportSize size = fitted_size({88, 56}, o);
+        EXPECT_EQ(size.width, c.width) << c.size;
+        EXPECT_EQ(size.height, c.height) << c.size;
+    }
+}
+
 TEST(ConvertOptions, CurveLevelsBecomeEditorPoints) {
     std::string text;
     ASSERT_TRUE(curve_text_from_levels("192,160;64,96", text));
