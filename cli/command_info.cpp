@@ -234,7 +234,8 @@ int command_info(const std::vector<std::string>& args, std::ostream& out, std::o
         std::string load = f.path;
         std::string problem = f.problem;
         if (f.path == "-" && problem.empty()) {
-            if (stdin_copy.path().empty() && !stdin_copy.make(problem)) load.clear();
+            // Standard input can be read once; a second "-" sees the same copy.
+            if (stdin_copy.path().empty()) stdin_copy.make(problem);
             load = stdin_copy.path();
         }
         auto session = std::make_unique<DecoderSession>();

@@ -325,16 +325,33 @@ TEST(CommandLine, FailedWritesLeaveNothingBehind) {
         EXPECT_EQ(read_text(full + "/old.png"), "old");
     }
 
-    // A read-only folder: nothing can be created there.
+}
+
+// A folder nothing can be written in: a read-only mount (as root, who
+// ignores permission bits) or a folder without write permission.
+TEST(CommandLine, ReadOnlyFolderIsReportedWithTheSystemsReason) {
+    REQUIRE_PROGRAM();
+    Workspace ws;
     const std::string locked = ws.file("locked");
-    ASSERT_TRUE(mount_tmpfs(locked, "size=64k", MS_RDONLY));
-    struct Unmount {
+    std::string reason = "Read-only file system";
+    bool mounted = mount_tmpfs(locked, "size=64k", MS_RDONLY);
+    if (!mounted) {
+        if (geteuid() == 0) GTEST_SKIP() << "cannot mount a read-only tmpfs here";
+        fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec);
+        reason = "Permission denied";
+    }
+    struct Unlock {
         std::string path;
-        ~Unmount() { umount(path.c_str()); }
-    } unmount{locked};
+        bool mounted;
+        ~Unlock() {
+            if (mounted) umount(path.c_str());
+            else fs::permissions(path, fs::perms::owner_all);
+        }
+    } unlock{locked, mounted};
     const RunResult ro = ws.run({"thumb", ostel::test::testdata_path("canon_eos30d.cr2"), "-o", "locked/t.jpg"});
     EXPECT_EQ(ro.code, 1);
-    EXPECT_NE(ro.err.find("cannot write locked/t.jpg: Read-only file system"), std::string::npos) << ro.err;
+    EXPECT_NE(ro.err.find("cannot write locked/t.jpg: " + reason), std::string::npos) << ro.err;
+    EXPECT_TRUE(fs::is_empty(locked));
 }
 
 // The Pixel 7 file is stored turned: it comes out upright (portrait) and
