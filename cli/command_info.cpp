@@ -172,7 +172,7 @@ void write_json(JsonWriter& j, const InfoResult& r, const DecoderSession& s) {
 }
 
 void write_text(std::ostream& out, const InfoResult& r, const DecoderSession& s) {
-    out << r.file << ": " << s.make << ' ' << s.model;
+    out << (r.file == "-" ? "standard input" : r.file) << ": " << s.make << ' ' << s.model;
     if (s.model_extra[0]) out << " (" << s.model_extra << ')';
     out << "\n";
     out << "  Shot:        ISO " << number_text(s.iso, "") << ", " << exposure_text(s.exposure_time) << ", "
