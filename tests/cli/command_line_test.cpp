@@ -366,7 +366,7 @@ TEST(CommandLine, CameraOrientationIsApplied) {
         std::vector<std::string> options;
         bool portrait;
     };
-    const Expect runs[] = {{{}, true}, {{"--no-auto-orient"}, false}, {{"--rotate", "180"}, true}};
+    const Expect runs[] = {{{}, true}, {{"--no-auto-orient"}, false}};
     int n = 0;
     for (const Expect& e : runs) {
         const std::string out = "p" + std::to_string(n++) + ".tif";
