@@ -12,6 +12,8 @@
 #include <filesystem>
 #include <string_view>
 
+#include "export/output_file.h"
+
 namespace ostel::cli {
 
 namespace {
@@ -73,11 +75,11 @@ bool has_raw_extension(const std::string& path) {
 
 std::string unreadable_reason(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return std::strerror(errno);
+    if (fd < 0) return exporting::system_reason(errno);
     struct stat st {};
     std::string reason;
-    if (::fstat(fd, &st) != 0) reason = std::strerror(errno);
-    else if (S_ISDIR(st.st_mode)) reason = std::strerror(EISDIR);
+    if (::fstat(fd, &st) != 0) reason = exporting::system_reason(errno);
+    else if (S_ISDIR(st.st_mode)) reason = exporting::system_reason(EISDIR);
     ::close(fd);
     return reason;
 }
@@ -163,7 +165,7 @@ bool StandardInputCopy::make(std::string& error) {
     buffer.push_back(0);
     const int fd = ::mkostemp(buffer.data(), O_CLOEXEC);
     if (fd < 0) {
-        error = std::string("cannot copy standard input: ") + std::strerror(errno);
+        error = std::string("cannot copy standard input: ") + exporting::system_reason(errno);
         return false;
     }
     path_ = buffer.data();
@@ -173,7 +175,7 @@ bool StandardInputCopy::make(std::string& error) {
         const ssize_t n = ::read(STDIN_FILENO, chunk.data(), chunk.size());
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
-            error = std::string("cannot read standard input: ") + std::strerror(errno);
+            error = std::string("cannot read standard input: ") + exporting::system_reason(errno);
             ok = false;
             break;
         }
@@ -182,7 +184,7 @@ bool StandardInputCopy::make(std::string& error) {
             const ssize_t w = ::write(fd, chunk.data() + done, size_t(n - done));
             if (w < 0 && errno == EINTR) continue;
             if (w < 0) {
-                error = std::string("cannot copy standard input: ") + std::strerror(errno);
+                error = std::string("cannot copy standard input: ") + exporting::system_reason(errno);
                 ok = false;
                 break;
             }
@@ -191,7 +193,7 @@ bool StandardInputCopy::make(std::string& error) {
         if (!ok) break;
     }
     if (::close(fd) != 0 && ok) {
-        error = std::string("cannot copy standard input: ") + std::strerror(errno);
+        error = std::string("cannot copy standard input: ") + exporting::system_reason(errno);
         ok = false;
     }
     return ok;

@@ -6,9 +6,9 @@
 
 #include <atomic>
 #include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <random>
+#include <system_error>
 #include <vector>
 
 namespace ostel::exporting {
@@ -74,9 +74,11 @@ int rename_without_replacing(const std::string& from, const std::string& to) {
 
 }  // namespace
 
+std::string system_reason(int code) { return std::generic_category().message(code); }
+
 std::string system_error_text(const std::string& action, const std::string& path, int code) {
     return action + " " + (is_standard_output(path) ? std::string("standard output") : path) + ": " +
-           std::strerror(code);
+           system_reason(code);
 }
 
 OutputFile::~OutputFile() { discard(); }

@@ -63,6 +63,10 @@ private:
     bool to_stdout_ = false;
 };
 
+// The operating system's text for errno `code` ("No space left on device");
+// safe to call from several threads.
+std::string system_reason(int code);
+
 // "ACTION PATH: REASON" with the operating system's text for errno `code`.
 std::string system_error_text(const std::string& action, const std::string& path, int code);
 
