@@ -41,6 +41,7 @@ struct Job {
     std::string load;     // the file the loaders read
     std::string output;
     std::string problem;  // set before the run: the file is not converted
+    bool skipped = false;  // the output exists and is not to be replaced
 };
 
 // What one conversion ended with.
@@ -106,8 +107,10 @@ bool plan_outputs(const ConvertOptions& o, const std::vector<InputFile>& inputs,
             const auto [it, fresh] = taken.emplace(ec ? job.output : key, in.path);
             if (!fresh) job.problem = "output " + job.output + " is already written for " + it->second;
             else if (guard.is_input(job.output)) job.problem = job.output + " is one of the inputs; not written";
-            else if (!o.overwrite && fs::symlink_status(job.output, ec).type() != fs::file_type::not_found)
+            else if (!o.overwrite && fs::symlink_status(job.output, ec).type() != fs::file_type::not_found) {
                 job.problem = job.output + " exists; not replaced (-y replaces it)";
+                job.skipped = true;
+            }
         }
         jobs.push_back(std::move(job));
     }
@@ -257,6 +260,7 @@ int command_convert(const std::vector<std::string>& args, std::ostream& out, std
     std::mutex report_lock;
     std::atomic<size_t> next{0};
     size_t done = 0, failed = 0, incomplete = 0;
+    const size_t skipped = size_t(std::count_if(jobs.begin(), jobs.end(), [](const Job& j) { return j.skipped; }));
     auto progress_line = [&] {
         if (show_progress)
             err << "\r\033[Kconverting: " << done << " of " << jobs.size() << " done"
@@ -305,7 +309,8 @@ int command_convert(const std::vector<std::string>& args, std::ostream& out, std
     if (show_progress) err << "\r\033[K";
     if (options.verbosity == Verbosity::verbose || (jobs.size() > 1 && (failed || incomplete)))
         err << "converted " << jobs.size() - failed << " of " << jobs.size() << " files"
-            << (failed ? ", " + std::to_string(failed) + " failed" : std::string())
+            << (failed > skipped ? ", " + std::to_string(failed - skipped) + " failed" : std::string())
+            << (skipped ? ", " + std::to_string(skipped) + " skipped (the output exists)" : std::string())
             << (incomplete ? ", " + std::to_string(incomplete) + " incomplete" : std::string()) << "\n";
     report << std::flush;
     return failed || incomplete ? kExitFailed : kExitOk;
