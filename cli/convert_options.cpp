@@ -406,7 +406,11 @@ bool parse_convert_options(const std::vector<std::string>& args, ConvertOptions&
             << " does not match the output name " << o.output << "\n";
         return false;
     }
-    if (to_file && !format && !by_name && single_input) {
+    // An output that is the input itself is refused later with that reason,
+    // whatever its name says about the format.
+    InputGuard guard;
+    if (single_input) guard.add(o.inputs[0]);
+    if (to_file && !format && !by_name && single_input && !guard.is_input(o.output)) {
         err << "ostelraw convert: cannot tell the format from the name " << o.output
             << " (use .jpg, .tif or .png, or --format)\n";
         return false;

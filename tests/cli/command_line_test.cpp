@@ -154,7 +154,7 @@ TEST(CommandLine, CasesAgainstTheRealProgram) {
         {{"convert", "one.dng", "-o", "out.tif", "--compression", "lzw"}, 0, {"out.tif"}, ""},
         {{"convert", "one.dng", "--format", "png16"}, 0, {"one.png"}, ""},
         // The output is the input: itself, through "..", a symbolic or a hard link.
-        {{"convert", "one.dng", "--format", "jpeg", "-o", "one.dng", "-y"}, 1, {}, "one.dng is one of the inputs"},
+        {{"convert", "one.dng", "-o", "one.dng", "-y"}, 1, {}, "one.dng is one of the inputs"},
         {{"convert", "one.dng", "--format", "jpeg", "-o", "sub/../one.dng", "-y"}, 1, {}, "is one of the inputs"},
         {{"convert", "one.dng", "-o", "link.jpg", "-y"}, 1, {}, "link.jpg is one of the inputs"},
         {{"convert", "one.dng", "-o", "hard.jpg", "-y"}, 1, {}, "hard.jpg is one of the inputs"},
