@@ -421,7 +421,7 @@ bool parse_convert_options(const std::vector<std::string>& args, ConvertOptions&
         return false;
     }
     o.output_is_file = o.output == "-" || (to_file && single_input);
-    o.mode = format ? *format : by_name ? *by_name : SaveMode::jpeg;
+    o.mode = format.value_or(by_name.value_or(SaveMode::jpeg));
     // Custom white-balance sliders mean custom white balance unless a mode
     // was chosen explicitly.
     if (wb_slider_given && !wb_given) o.controls.set(tag::kWbMode, 2);
