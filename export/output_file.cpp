@@ -41,22 +41,20 @@ bool write_all(int fd, const uint8_t* data, size_t size, int& code) {
     return true;
 }
 
-// An unnamed file in the temporary folder for output bound for a pipe.
-int unnamed_temporary_file(int& code) {
+// A file in the temporary folder for output bound for a pipe; named, so
+// that writers can reopen it like any other output.
+int pipe_temporary_file(std::string& path, int& code) {
     std::error_code ec;
-    const std::string folder = fs::temp_directory_path(ec).string();
-    const std::string where = ec ? "/tmp" : folder;
-    int fd = ::open(where.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    if (fd >= 0) return fd;
-    std::string name = where + "/ostelraw-XXXXXX";
-    std::vector<char> buffer(name.begin(), name.end());
+    const fs::path folder = fs::temp_directory_path(ec);
+    const std::string pattern = ((ec ? fs::path("/tmp") : folder) / "ostelraw-XXXXXX").string();
+    std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back(0);
-    fd = ::mkostemp(buffer.data(), O_CLOEXEC);
+    const int fd = ::mkostemp(buffer.data(), O_CLOEXEC);
     if (fd < 0) {
         code = errno;
         return -1;
     }
-    ::unlink(buffer.data());
+    path = buffer.data();
     return fd;
 }
 
@@ -90,7 +88,7 @@ bool OutputFile::open(const std::string& target, bool replace_existing, std::str
     to_stdout_ = is_standard_output(target);
     int code = 0;
     if (to_stdout_) {
-        fd_ = unnamed_temporary_file(code);
+        fd_ = pipe_temporary_file(temp_path_, code);
         if (fd_ < 0) error = system_error_text("cannot create a temporary file for", "standard output", code);
         return fd_ >= 0;
     }

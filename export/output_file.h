@@ -5,9 +5,9 @@
 // rename. A failure at any point (disk full, no permission, file size limit)
 // removes the temporary file and leaves whatever was at the target untouched.
 //
-// The target "-" means standard output: the file is built in an unnamed
-// temporary file and copied to standard output once complete, so a failed
-// write never sends half a file down a pipe.
+// The target "-" means standard output: the file is built in a temporary
+// file of the temporary folder and copied to standard output once complete,
+// so a failed write never sends half a file down a pipe.
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -35,7 +35,7 @@ public:
     int descriptor() const { return fd_; }
     // A duplicate of the descriptor (the caller closes it); -1 on failure.
     int duplicate() const;
-    // The temporary file's path ("" for standard output).
+    // The temporary file's path, for writers that reopen the file by name.
     const std::string& temporary_path() const { return temp_path_; }
 
     // A stdio stream on a duplicate of the descriptor, for libraries that
