@@ -18,6 +18,7 @@
 #include "cli/convert_options.h"
 #include "cli/input_files.h"
 #include "cli/single_file_command.h"
+#include "cli/stored_settings.h"
 #include "develop/colour_management.h"
 #include "develop/control_tags.h"
 #include "develop/raw_document.h"
@@ -123,8 +124,9 @@ bool profile_was_refused(const std::vector<std::string>& messages) {
     });
 }
 
-// Develops and exports one file.
-JobResult convert_one(const Job& job, const ConvertOptions& o) {
+// Develops and exports one file, with the positions stored for its image
+// when there is a database.
+JobResult convert_one(const Job& job, const ConvertOptions& o, persistence::SettingsDatabase* database) {
     JobResult r;
     if (!job.problem.empty()) {
         r.problems.push_back(job.problem);
@@ -136,12 +138,16 @@ JobResult convert_one(const Job& job, const ConvertOptions& o) {
     {
         // The document goes before the file is written: only the developed
         // pixels, the shooting data and the profile are needed for that.
-        develop::MapControlSource controls = o.controls;
+        StoredControls controls(o.controls, convert_default_positions());
         develop::RawDocument doc;
         doc.set_controls(&controls);
         doc.set_notifier(&notifier);
         doc.set_screen_develop(false);
-        const int status = doc.open(job.load);
+        if (database) doc.use_database(database, &controls, develop::DatabaseUse::record_restore);
+        int status = doc.open(job.load);
+        // Restored positions of the controls read while decoding need a
+        // second decode.
+        if (status == develop::kLoadOk && controls.decode_controls_changed()) status = doc.LoadRaw();
         if (status != develop::kLoadOk) {
             r.problems.push_back(develop::load_status_message(status));
             if (status == develop::kWrongHeader) {
@@ -208,9 +214,9 @@ JobResult convert_one(const Job& job, const ConvertOptions& o) {
     return r;
 }
 
-JobResult convert_guarded(const Job& job, const ConvertOptions& o) {
+JobResult convert_guarded(const Job& job, const ConvertOptions& o, persistence::SettingsDatabase* database) {
     try {
-        return convert_one(job, o);
+        return convert_one(job, o, database);
     } catch (const std::bad_alloc&) {
         JobResult r;
         r.problems.push_back("Memory allocation error");
@@ -224,7 +230,9 @@ JobResult convert_guarded(const Job& job, const ConvertOptions& o) {
 
 }  // namespace
 
-int command_convert(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+int command_convert(const std::vector<std::string>& given, std::ostream& out, std::ostream& err) {
+    std::vector<std::string> args = given;
+    const bool use_settings = take_flag(args, "--use-settings");
     if (std::find(args.begin(), args.end(), "--help") != args.end() ||
         std::find(args.begin(), args.end(), "-h") != args.end()) {
         print_convert_help(out);
@@ -251,6 +259,8 @@ int command_convert(const std::vector<std::string>& args, std::ostream& out, std
     }
     std::vector<Job> jobs;
     if (!plan_outputs(options, inputs, stdin_copy.path(), jobs, err)) return kExitFailed;
+    // Only when asked: without the flag a batch never touches the database.
+    const auto database = use_settings ? open_settings_database(err) : nullptr;
 
     // With the image on standard output, the report goes to the error stream.
     std::ostream& report = to_stdout ? err : out;
@@ -276,7 +286,7 @@ int command_convert(const std::vector<std::string>& args, std::ostream& out, std
         if (workers > 1) omp_set_num_threads(std::max(1, thread_budget / workers));
 #endif
         for (size_t i = next++; i < jobs.size(); i = next++) {
-            const JobResult r = convert_guarded(jobs[i], options);
+            const JobResult r = convert_guarded(jobs[i], options, database.get());
             std::lock_guard<std::mutex> lock(report_lock);
             const std::string& name = jobs[i].input == "-" ? std::string("standard input") : jobs[i].input;
             if (show_progress) err << "\r\033[K";

@@ -17,6 +17,7 @@ void print_usage(std::ostream& out) {
            "  convert  develop raw files into JPEG, TIFF or PNG images\n"
            "  raw      write the undeveloped sensor data of a raw file as a 16-bit TIFF\n"
            "  thumb    extract the thumbnail embedded in a raw file\n"
+           "  settings show or change the control positions stored for raw files\n"
            "'ostelraw COMMAND --help' lists the options of a command; 'ostelraw --version' the version.\n";
 }
 
@@ -70,6 +71,7 @@ int run_command_line(const std::vector<std::string>& args, std::ostream& out, st
         if (command == "convert") return command_convert(rest, out, err);
         if (command == "raw") return command_raw(rest, out, err);
         if (command == "thumb") return command_thumb(rest, out, err);
+        if (command == "settings") return command_settings(rest, out, err);
         if (command == "--help" || command == "-h" || command == "help") {
             print_usage(out);
             return kExitOk;

@@ -16,6 +16,7 @@ int run_command_line(const std::vector<std::string>& args, std::ostream& out, st
 int command_info(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int command_raw(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int command_convert(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int command_settings(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int command_thumb(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 // The option words of the small commands: -o VALUE, switches, inputs.

@@ -187,6 +187,12 @@ std::optional<SaveMode> mode_for_name(const std::string& path) {
     return std::nullopt;
 }
 
+const std::map<int, double>& convert_default_positions() {
+    static const std::map<int, double> positions = {
+        {tag::kMixerRed, kEqualMixerShare}, {tag::kMixerGreen, kEqualMixerShare}, {tag::kMixerBlue, kEqualMixerShare}};
+    return positions;
+}
+
 exporting::ExportSize fitted_size(exporting::ExportSize natural, const ConvertOptions& o) {
     exporting::ExportSize size = natural;
     if (natural.width <= 0 || natural.height <= 0) return size;
@@ -262,6 +268,8 @@ void print_convert_help(std::ostream& out) {
     help_line(out, "--input-profile P", "camera (default) or an ICC file (input class)");
     help_line(out, "--output-profile P", "srgb (default), romm or an ICC file (output class)");
     help_line(out, "--set TAG=VALUE", "any develop control by its number");
+    help_line(out, "--use-settings", "start from the positions stored for each image (ostelraw settings); "
+                                     "options given here win");
     out << "\nMetadata and messages:\n";
     help_line(out, "--artist TEXT", "author written into the file");
     help_line(out, "--copyright TEXT", "copyright written into the file");
@@ -273,8 +281,6 @@ void print_convert_help(std::ostream& out) {
 bool parse_convert_options(const std::vector<std::string>& args, ConvertOptions& o, std::ostream& err) {
     bool wb_given = false, wb_slider_given = false;
     std::optional<SaveMode> format;
-    // The mixer starts at equal shares, so black and white is never black.
-    for (int t : {tag::kMixerRed, tag::kMixerGreen, tag::kMixerBlue}) o.controls.set(t, kEqualMixerShare);
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (a.empty() || a[0] != '-' || a == "-") {

@@ -2,6 +2,7 @@
 // Arguments of `ostelraw convert`, parsed into the develop controls and the
 // export settings that every file of the batch shares.
 #include <iosfwd>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -37,6 +38,11 @@ struct ConvertOptions {
 
 // False after writing the reason to `err` (a usage error).
 bool parse_convert_options(const std::vector<std::string>& args, ConvertOptions& options, std::ostream& err);
+
+// Positions convert develops with where neither the command line nor the
+// stored settings give one: equal shares for the black-and-white mixer, so
+// that "--bw mixer" alone is not black.
+const std::map<int, double>& convert_default_positions();
 
 // The help of `ostelraw convert`: one line per option, with units and ranges.
 void print_convert_help(std::ostream& out);

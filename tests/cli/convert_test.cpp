@@ -8,6 +8,7 @@
 
 #include "cli/commands.h"
 #include "cli/convert_options.h"
+#include "cli/stored_settings.h"
 #include "develop/control_tags.h"
 #include "tests/support/samples.h"
 #include "tools/simcam/formats.h"
@@ -127,9 +128,7 @@ TEST(ConvertOptions, NamedOptionsSetTheirControls) {
     } expected[] = {{tag::kExposure, -3}, {tag::kWbRed, 4},       {tag::kWbMode, 2},      {tag::kBwMode, 2},
                     {tag::kContrast, 12}, {tag::kSaturation, -10}, {tag::kSharpness, 20}, {tag::kWbBlue, 0},
                     {tag::kHistCorrection, 1}, {tag::kShadows, -4}, {tag::kFillLight, 7}, {tag::kChromaNr, 3},
-                    {tag::kWaveletNr, 12}, {tag::kCaBlue, -5}, {tag::kRecovery, 0}, {tag::kSharpRadius, 2},
-                    // The mixer starts at equal shares: "--bw mixer" alone is not black.
-                    {tag::kMixerRed, 50}, {tag::kMixerGreen, 50}, {tag::kMixerBlue, 50}};
+                    {tag::kWaveletNr, 12}, {tag::kCaBlue, -5}, {tag::kRecovery, 0}, {tag::kSharpRadius, 2}};
     for (const auto& e : expected) EXPECT_EQ(o.controls.value(e.tag), e.value) << "tag " << e.tag;
     EXPECT_EQ(o.controls.text(tag::kOutputProfile), "/icc/x.icc");
     EXPECT_EQ(o.controls.text(tag::kInputProfile), "Ostel RAW");
@@ -138,6 +137,17 @@ TEST(ConvertOptions, NamedOptionsSetTheirControls) {
     ASSERT_TRUE(o.crop);
     EXPECT_EQ(o.crop->height, 40);
     EXPECT_EQ(o.jobs, 3);
+
+    // The mixer develops with equal shares unless given ("--bw mixer" alone
+    // is not black); the shares given win.
+    const StoredControls plain(o.controls, convert_default_positions());
+    for (int t : {tag::kMixerRed, tag::kMixerGreen, tag::kMixerBlue}) EXPECT_EQ(plain.value(t), 50) << t;
+    ConvertOptions mixed;
+    ASSERT_TRUE(parse_convert_options({"a.cr2", "--bw", "mixer", "--mixer", "10,0,90"}, mixed, err));
+    const StoredControls shares(mixed.controls, convert_default_positions());
+    EXPECT_EQ(shares.value(tag::kMixerRed), 10);
+    EXPECT_EQ(shares.value(tag::kMixerGreen), 0);
+    EXPECT_EQ(shares.value(tag::kMixerBlue), 90);
 
     // An explicit white-balance mode wins over the implied custom mode.
     ConvertOptions auto_wb;
@@ -190,7 +200,7 @@ TEST(Convert, FailedFilesAreReportedAndTheBatchGoesOn) {
     EXPECT_NE(r.err.find(missing + ": "), std::string::npos) << r.err;
     EXPECT_NE(r.err.find(junk + ": Wrong file header"), std::string::npos) << r.err;
     // The turned exported area: 64 - 8 wide, 96 - 8 high.
-    for (const std::string& name : {"one.tif", "two.tif"}) {
+    for (const char* name : {"one.tif", "two.tif"}) {
         EXPECT_EQ(tiff_size(out + "/" + name), std::make_pair(56, 88)) << name;
         EXPECT_NE(r.out.find(name), std::string::npos) << r.out;
     }
