@@ -100,10 +100,6 @@ struct ShootingData {
     int data_errors = 0;        // reads the loader found short or corrupt: the image is incomplete
     int64_t capture_time = 0;   // seconds since 1970 in the camera's clock
     std::string capture_text;   // "YYYY-MM-DD hh:mm:ss", empty when unknown
-    // How the picture is turned to view it upright, as the decoder's flip
-    // code: 0 as stored, 3 a half turn, 6 a quarter turn clockwise, 5 a
-    // quarter turn counter-clockwise (other values also mirror it).
-    int orientation = 0;
 };
 
 // Embedded preview of a preview-only open.

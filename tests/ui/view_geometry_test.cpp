@@ -139,6 +139,7 @@ private slots:
         QCOMPARE(rotation_from_orientation(6), Rotation::clockwise);
         QCOMPARE(rotation_from_orientation(5), Rotation::counter_clockwise);
         QCOMPARE(rotation_from_orientation(1), Rotation::none);  // mirrored
+        QCOMPARE(rotation_from_orientation(270), Rotation::counter_clockwise);  // in degrees
     }
 };
 

@@ -24,7 +24,7 @@ Rotation rotate_counter_clockwise(Rotation r) {
 }
 
 Rotation rotation_from_orientation(int orientation) {
-    switch (orientation) {
+    switch (exporting::orientation_code(orientation)) {
         case 3: return Rotation::half_turn;
         case 6: return Rotation::clockwise;
         case 5: return Rotation::counter_clockwise;
@@ -69,15 +69,7 @@ CropRect crop_from_points(Point p1, Point p2, double zoom, Rotation rotation, Ex
 }
 
 CropRect displayed_crop(const CropRect& crop, double zoom, Rotation rotation, ExportSize area) {
-    CropRect r = crop;
-    switch (rotation) {
-        case Rotation::none: break;
-        case Rotation::clockwise: r = {area.height - crop.y - crop.height, crop.x, crop.height, crop.width}; break;
-        case Rotation::counter_clockwise: r = {crop.y, area.width - crop.x - crop.width, crop.height, crop.width}; break;
-        case Rotation::half_turn:
-            r = {area.width - crop.x - crop.width, area.height - crop.y - crop.height, crop.width, crop.height};
-            break;
-    }
+    const CropRect r = exporting::rotate_crop(crop, area, rotation);
     return {int(r.x * zoom), int(r.y * zoom), int(r.width * zoom), int(r.height * zoom)};
 }
 

@@ -7,9 +7,10 @@
 
 namespace ostel::ui {
 
-// How the view turns the picture. The three states the frame's rotate
-// commands step through, plus a half turn for a camera held upside down.
-enum class Rotation : int { none = 0, clockwise = 1, counter_clockwise = 2, half_turn = 3 };
+// How the view turns the picture (export turns the saved picture the same
+// way): the three states the frame's rotate commands step through, plus a
+// half turn for a camera held upside down.
+using exporting::Rotation;
 
 bool is_quarter_turn(Rotation r);
 // The rotate commands: clockwise toggles between none and clockwise (and
@@ -17,8 +18,8 @@ bool is_quarter_turn(Rotation r);
 // From a half turn each command turns a further quarter.
 Rotation rotate_clockwise(Rotation r);
 Rotation rotate_counter_clockwise(Rotation r);
-// The state a file opens in, from the decoder's flip code (the mirrored
-// codes open unturned).
+// The state a file opens in, from the decoder's orientation code (the
+// mirrored codes open unturned).
 Rotation rotation_from_orientation(int orientation);
 
 struct Point {
