@@ -5,7 +5,10 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDragEnterEvent>
 #include <QFile>
+#include <QMimeData>
+#include <QUrl>
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -387,6 +390,34 @@ private slots:
         QCOMPARE(f.frame->rotation(), Rotation::none);
         QVERIFY(!f.frame->cropMode());
         QVERIFY(f.frame->view()->crop().empty());
+    }
+
+    void openedFilesGoOnTheRecentList() {
+        testing::FrameFixture f;
+        f.showStandIn();  // opened as "standin.cr2"
+        QCOMPARE(f.settings->recentFiles().size(), 1);
+        QVERIFY(f.settings->recentFiles().first().endsWith("standin.cr2"));
+        auto failed = std::make_shared<DocumentResult>();
+        failed->opened = true;
+        failed->path = "broken.cr2";
+        f.frame->showResult(failed);
+        QCOMPARE(f.settings->recentFiles().size(), 1);
+        QVERIFY(!f.frame->hasImage());
+    }
+
+    void dragAcceptsFilesOnly() {
+        testing::FrameFixture f;
+        QTemporaryDir folder;
+        QFile file(folder.filePath("IMG_0001.CR2"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        for (const auto& [path, accepted] : {std::pair{file.fileName(), true}, std::pair{folder.path(), false}}) {
+            QMimeData data;
+            data.setUrls({QUrl::fromLocalFile(path)});
+            QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(f.frame.get(), &enter);
+            QCOMPARE(enter.isAccepted(), accepted);
+        }
     }
 
     void barsShowAndHide() {

@@ -669,8 +669,6 @@ void MainFrame::toggleFit() {
 // ---- documents -----------------------------------------------------------
 
 void MainFrame::openFile(const QString& path) {
-    settings_.addRecentFile(QFileInfo(path).absoluteFilePath());
-    updateRecentMenu();
     status_->setText("Loading");
     worker_.open(path, snapshot());
 }
@@ -686,6 +684,11 @@ void MainFrame::showResult(std::shared_ptr<const DocumentResult> result) {
         view_->resetCrop();
         updateRotationButtons();
         iso_ = result->iso;
+        if (result->loaded) {
+            // Only files that opened go on the recent-file list.
+            settings_.addRecentFile(QFileInfo(result->path).absoluteFilePath());
+            updateRecentMenu();
+        }
         setWindowTitle(result->loaded ? QFileInfo(result->path).fileName() + " - " + kTitle : QString(kTitle));
     }
     if (!result->restored.empty()) {
