@@ -102,13 +102,15 @@ private slots:
         QCOMPARE(differing_pixels(view, scaled), 0);
         QVERIFY(f.frame->labelText(299).startsWith("ISO: "));
 
-        // Three quick exposure changes: the waiting requests are merged and
-        // the newest positions are what the view ends up showing; the last
-        // picture stays up meanwhile.
+        // Three exposure changes while the file is being opened again: they
+        // wait, merged into one request (or into the open itself), and the
+        // view ends on the newest positions; the last picture stays up
+        // meanwhile.
         set_slider(*f.frame, 372, 100);
         QVERIFY(view_settled(view));
         int results = 0;
         connect(f.worker.get(), &DocumentWorker::resultReady, this, [&] { ++results; });
+        f.frame->openFile(kSample);
         for (int exposure : {4, 9, 12}) set_slider(*f.frame, 300, exposure);
         QVERIFY(view.hasImage());
         QVERIFY(f.worker->waitIdle(60000));
