@@ -5,7 +5,9 @@
 #include <QComboBox>
 #include <QFileInfo>
 #include <QGridLayout>
+#include <QDir>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPainter>
 #include <QVBoxLayout>
 #include <cstring>
@@ -100,13 +102,22 @@ OpenDialog::OpenDialog(UserSettings& settings, QWidget* parent)
         grid->addWidget(panel, 0, grid->columnCount(), grid->rowCount(), 1);
 
     showFile(QString());
-    connect(this, &QFileDialog::currentChanged, this, [this](const QString& path) {
+    auto selected = [this](const QString& path) {
         settings_.setOpenDirectory(directory().absolutePath());
-        showFile(path);
-    });
+        if (path != shown_path_) showFile(path);
+    };
+    connect(this, &QFileDialog::currentChanged, this, selected);
+    // A name typed (or set by the program) counts as a selection too.
+    if (auto* name = findChild<QLineEdit*>("fileNameEdit"))
+        connect(name, &QLineEdit::textChanged, this, [this, selected](const QString& text) {
+            if (text.isEmpty() || text.contains('"')) return;
+            const QString path = QDir(directory()).absoluteFilePath(text);
+            if (QFileInfo(path).isFile()) selected(path);
+        });
 }
 
 void OpenDialog::showFile(const QString& path) {
+    shown_path_ = path;
     FilePreview p;
     if (!path.isEmpty()) {
         // The read takes a moment for a large file; the selection waits for it.

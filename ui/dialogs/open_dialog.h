@@ -56,6 +56,7 @@ public:
 
 private:
     UserSettings& settings_;
+    QString shown_path_;
     ThumbnailPreview* preview_ = nullptr;
     QLabel* make_ = nullptr;
     QLabel* model_ = nullptr;
