@@ -67,6 +67,8 @@ OpenDialog::OpenDialog(UserSettings& settings, QWidget* parent)
     setAcceptMode(QFileDialog::AcceptOpen);
     setFileMode(QFileDialog::ExistingFile);
     setNameFilter(open_dialog_filter());
+    setLabelText(QFileDialog::FileType, "Files of &type:");
+    if (auto* type_label = findChild<QLabel*>("fileTypeLabel")) type_label->setBuddy(findChild<QComboBox*>("fileTypeCombo"));
     const QString folder = settings_.openDirectory();
     if (!folder.isEmpty() && QFileInfo(folder).isDir()) setDirectory(folder);
 

@@ -1,5 +1,6 @@
 #include "ui/dialogs/save_dialog.h"
 
+#include <QComboBox>
 #include <QEvent>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -56,6 +57,9 @@ SaveDialog::SaveDialog(int default_width, int default_height, int default_qualit
     setAcceptMode(QFileDialog::AcceptSave);
     setFileMode(QFileDialog::AnyFile);
     setNameFilters(typeFilters());
+    // Reachable from the keyboard (Alt+T), like the name (Alt+N).
+    setLabelText(QFileDialog::FileType, "Save as &type:");
+    if (auto* type_label = findChild<QLabel*>("fileTypeLabel")) type_label->setBuddy(findChild<QComboBox*>("fileTypeCombo"));
 
     auto* box = new QGroupBox("Output", this);
     auto* grid = new QGridLayout(box);
