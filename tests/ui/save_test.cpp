@@ -109,6 +109,12 @@ class SaveTest : public QObject {
 private slots:
     void defaults() {
         SaveFixture f;
+        // Without a picture the command does nothing.
+        SaveChoice none;
+        none.path = f.folder.filePath("nothing");
+        QVERIFY(!f.frame->saveChosen(none));
+        f.frame->saveCommand();
+        QVERIFY(!QFileInfo::exists(none.path + ".tif"));
         QVERIFY(f.open());
         f.settings->raw().setValue("Settings/JpegQuality", 150);
         f.settings->setSaveDirectory(f.folder.path());
@@ -208,6 +214,26 @@ private slots:
         QCOMPARE(f.frame->saveDefaults().mode, mode);
         // The view shows the screen's develop again.
         QVERIFY(f.frame->hasImage());
+    }
+
+    // Preferences reach the document when it next loads a file, not before.
+    void preferencesAtNextLoad() {
+        SaveFixture f;
+        QImage shown;
+        QObject::connect(f.worker.get(), &DocumentWorker::resultReady, f.frame.get(),
+                         [&shown](std::shared_ptr<const DocumentResult> r) { shown = r->display; });
+        QVERIFY(f.open());
+        QTRY_VERIFY(!shown.isNull());
+        const QImage before = shown;
+        f.worker->setOptions(ostel::develop::DocumentOptions::from_settings(2, 1, 0, 1));
+        f.frame->userChanged(id::kExposure);  // a develop of the loaded planes
+        QVERIFY(f.worker->waitIdle(60000));
+        QTest::qWait(50);
+        QCOMPARE(shown, before);
+        f.frame->openFile(f.raw);
+        QVERIFY(f.worker->waitIdle(60000));
+        QTest::qWait(50);
+        QVERIFY(shown != before);
     }
 
     // An existing file is replaced only after a Yes; a No leaves it as it was.
