@@ -1,0 +1,103 @@
+// Uniform chroma noise reduction: a square median over the quantised plane.
+// The histogram of the window slides along the row one column at a time, so
+// a step costs two columns of updates whatever the window's area, and the
+// median moves from its last position by the few levels the step changed.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "core/session/large_buffer.h"
+#include "develop/filters.h"
+
+namespace ostel::develop {
+
+namespace {
+
+constexpr int kTopLevel = 1000;  // chroma is quantised to 0..1000
+
+// The median of one row's windows, sliding from left to right.
+void median_row(const uint16_t* levels, int width, int window, int y, std::vector<int>& hist,
+                float* out, double scale, double offset) {
+    const int half_window = (window - 1) / 2;
+    const int rank = window * window / 2;  // index of the median in sorted order
+    std::fill(hist.begin(), hist.end(), 0);
+    const size_t w = size_t(width);
+    const uint16_t* top = levels + size_t(y - half_window) * w;
+    for (int r = 0; r < window; ++r)
+        for (int x = 0; x < window; ++x) ++hist[top[size_t(r) * w + size_t(x)]];
+
+    int median = 0, below = 0;  // below: count of values under the median level
+    auto settle = [&] {
+        while (below > rank) below -= hist[size_t(--median)];
+        while (below + hist[size_t(median)] <= rank) below += hist[size_t(median++)];
+    };
+    settle();
+    float* row_out = out + size_t(y) * w;
+    row_out[half_window] = float(median / scale - offset);
+    for (int x = half_window + 1; x + half_window < width; ++x) {
+        const uint16_t* leaving = top + size_t(x - half_window - 1);
+        const uint16_t* entering = top + size_t(x + half_window);
+        for (int r = 0; r < window; ++r) {
+            const int old_level = leaving[size_t(r) * w], new_level = entering[size_t(r) * w];
+            --hist[size_t(old_level)];
+            ++hist[size_t(new_level)];
+            below += (new_level < median) - (old_level < median);
+        }
+        settle();
+        row_out[x] = float(median / scale - offset);
+    }
+}
+
+}  // namespace
+
+bool ChromaMedianFilter(const uint16_t* levels, int width, int height, int window, int max_level, float* out,
+                        double scale, double offset) {
+    if (window < 1 || window % 2 == 0 || window > width || window > height || max_level < 0) return false;
+    const int64_t n = int64_t(width) * int64_t(height);
+    bool in_range = true;
+#pragma omp parallel for schedule(static) reduction(&& : in_range)
+    for (int64_t i = 0; i < n; ++i) in_range = in_range && levels[i] <= max_level;
+    if (!in_range) return false;
+
+    const int half_window = (window - 1) / 2;
+#pragma omp parallel
+    {
+        std::vector<int> hist(size_t(max_level) + 1);
+#pragma omp for schedule(static)
+        for (int y = half_window; y < height - half_window; ++y)
+            median_row(levels, width, window, y, hist, out, scale, offset);
+    }
+    return true;
+}
+
+void chroma_median_reduction(float* plane, int width, int height, double strength) {
+    int window = int(strength * 2.0 + 1);
+    if (window % 2 == 0) --window;  // a window needs a centre
+    if (window < 3 || window > width || window > height) return;
+    const size_t n = size_t(width) * size_t(height);
+    const PlaneRange range = plane_range(plane, n);
+    // The plane spans |min| + max after the shift by |min|; a constant
+    // (grey or monochrome) plane has nothing to filter and no scale.
+    const double offset = std::fabs(double(range.min));
+    const double span = offset + double(range.max);
+    if (!(span > 0) || !std::isfinite(span) || range.max <= range.min) return;
+    const double scale = kTopLevel / span;
+
+    core::LargeBuffer<uint16_t> levels(n);
+    bool negative = false;
+    const int64_t count = int64_t(n);
+#pragma omp parallel for schedule(static) reduction(|| : negative)
+    for (int64_t i = 0; i < count; ++i) {
+        const double level = (double(plane[i]) + offset) * scale;
+        if (!(level >= 0)) {
+            negative = true;
+            continue;
+        }
+        levels[size_t(i)] = uint16_t(std::min(double(kTopLevel), level));
+    }
+    if (negative) return;  // the plane keeps its values
+    ChromaMedianFilter(levels.data(), width, height, window, kTopLevel, plane, scale, offset);
+}
+
+}  // namespace ostel::develop
