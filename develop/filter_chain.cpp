@@ -47,8 +47,9 @@ void apply_filters(RgbPlanes& planes, const FilterControls& controls, const LabM
     split_yiq(planes);
     if (c.chroma > 0) {
         if (c.chroma_method == 1) {
+            DiffusionScratch scratch;
             for (int plane = 1; plane <= 2; ++plane)
-                ChromaDiffusionFilter(planes[plane], width, height, 20.0 * c.chroma, c.chroma);
+                ChromaDiffusionFilter(planes[plane], width, height, 20.0 * c.chroma, c.chroma, &scratch);
         } else {
             if (status) status("CNR #1");
             for (int plane = 1; plane <= 2; ++plane) chroma_median_reduction(planes[plane], width, height, c.chroma);

@@ -10,6 +10,7 @@
 
 #include "core/session/large_buffer.h"
 #include "develop/filter_lanes.h"
+#include "develop/filter_simd.h"
 #include "develop/filters.h"
 
 namespace ostel::develop {
@@ -21,8 +22,27 @@ using detail::kRowLanes;
 
 constexpr double kTimeStep = 5.0;
 
-// Conductance of each pixel from the plane's gradient: central differences
-// inside, one-sided ones on the outermost rows and columns.
+// Diffusivity at a gradient (gx, gy): 1 - exp(-3.315 / m^2) with
+// m = |gradient|^2 / threshold^2, and 1 where m is 0: the quotient is then
+// -infinity, the exponential below 1e-37 and 1 - e rounds to exactly 1.
+inline float diffusivity(float gx, float gy, float weight) {
+    const float mag = (gx * gx + gy * gy) / weight;
+    return 1.0f - detail::exp_of_negative(-3.315f / (mag * mag));
+}
+
+// Conductance of one row from the plane's gradient: central differences
+// inside, one-sided ones on the outermost rows and columns. The rows above
+// and below are the row itself at the image's top and bottom.
+OSTEL_VECTOR_CLONES void conductance_row(const float* up, const float* row, const float* down, int width,
+                                         float vertical_scale, float weight, float* out) {
+    out[0] = diffusivity(width > 1 ? row[0] - row[1] : 0.0f, (up[0] - down[0]) * vertical_scale, weight);
+    for (int x = 1; x < width - 1; ++x)
+        out[x] = diffusivity((row[x - 1] - row[x + 1]) * 0.5f, (up[x] - down[x]) * vertical_scale, weight);
+    if (width > 1)
+        out[width - 1] =
+            diffusivity(row[width - 2] - row[width - 1], (up[width - 1] - down[width - 1]) * vertical_scale, weight);
+}
+
 void conductances(const float* p, int width, int height, float threshold, float* out) {
     const float weight = threshold * threshold;
     const size_t w = size_t(width);
@@ -31,20 +51,9 @@ void conductances(const float* p, int width, int height, float threshold, float*
         const float* row = p + size_t(y) * w;
         const float* up = y > 0 ? row - w : row;
         const float* down = y + 1 < height ? row + w : row;
-        // Inside, differences over two pixels are halved; at the edges the
-        // difference spans one pixel.
-        const float vertical_scale = (y > 0 && y + 1 < height) ? 0.5f : 1.0f;
-        float* o = out + size_t(y) * w;
-#pragma omp simd
-        for (int x = 0; x < width; ++x) {
-            const float left = x > 0 ? row[x - 1] : row[x];
-            const float right = x + 1 < width ? row[x + 1] : row[x];
-            const float horizontal_scale = (x > 0 && x + 1 < width) ? 0.5f : 1.0f;
-            const float gx = (left - right) * horizontal_scale;
-            const float gy = (up[x] - down[x]) * vertical_scale;
-            const float mag = (gx * gx + gy * gy) / weight;
-            o[x] = mag == 0.0f ? 1.0f : 1.0f - std::exp(-3.315f / mag / mag);
-        }
+        // Inside, differences over two pixels are halved; at the top and
+        // bottom the difference spans one pixel.
+        conductance_row(up, row, down, width, (y > 0 && y + 1 < height) ? 0.5f : 1.0f, weight, out + size_t(y) * w);
     }
 }
 
@@ -52,7 +61,7 @@ void conductances(const float* p, int width, int height, float threshold, float*
 // at [i * stride + j] of a (conductances) and s, into d at [i * lanes + j].
 // A is the line's diffusion operator: neighbours coupled by the sum of
 // their conductances.
-void solve_lanes(const float* a, const float* s, size_t stride, int n, int lanes, float t, float* diag, float* upper,
+OSTEL_VECTOR_CLONES void solve_lanes(const float* a, const float* s, size_t stride, int n, int lanes, float t, float* diag, float* upper,
                  float* d) {
     const size_t L = size_t(lanes);
     if (n == 1) {
@@ -106,6 +115,17 @@ void solve_lanes(const float* a, const float* s, size_t stride, int n, int lanes
     }
 }
 
+// p = (along_rows + d) / 2 for a batch of columns (d in lane layout).
+OSTEL_VECTOR_CLONES void average_into(float* p, const float* along_rows, size_t w, const float* d, int height,
+                                      int lanes) {
+    for (int y = 0; y < height; ++y) {
+        float* out = p + size_t(y) * w;
+        const float* rows = along_rows + size_t(y) * w;
+        const float* cols = d + size_t(y) * size_t(lanes);
+        for (int j = 0; j < lanes; ++j) out[j] = 0.5f * (rows[j] + cols[j]);
+    }
+}
+
 // One time step of length t on the plane p, in place. `cond` and `along_rows`
 // are plane-sized scratch.
 void diffusion_step(float* p, int width, int height, float threshold, float t, float* cond, float* along_rows) {
@@ -139,19 +159,15 @@ void diffusion_step(float* p, int width, int height, float threshold, float t, f
         for (int batch = 0; batch < batches; ++batch) {
             const int x0 = batch * kColumnLanes, lanes = std::min(kColumnLanes, width - x0);
             solve_lanes(cond + x0, p + x0, w, height, lanes, t, diag.data(), upper.data(), d.data());
-            for (int y = 0; y < height; ++y) {
-                float* out = p + size_t(y) * w + size_t(x0);
-                const float* rows = along_rows + size_t(y) * w + size_t(x0);
-                const float* cols = d.data() + size_t(y) * size_t(lanes);
-                for (int j = 0; j < lanes; ++j) out[j] = 0.5f * (rows[j] + cols[j]);
-            }
+            average_into(p + x0, along_rows + x0, w, d.data(), height, lanes);
         }
     }
 }
 
 }  // namespace
 
-void ChromaDiffusionFilter(float* plane, int width, int height, double threshold, double scale) {
+void ChromaDiffusionFilter(float* plane, int width, int height, double threshold, double scale,
+                           DiffusionScratch* scratch) {
     if (width < 2 || height < 2 || !(threshold > 0) || !(scale > 0)) return;
     // Diffusion time scale^2 / 2: whole steps of 5 after a first, shorter
     // one with the remainder (left out when there is none: a step of
@@ -160,11 +176,14 @@ void ChromaDiffusionFilter(float* plane, int width, int height, double threshold
     const int steps = int(total / kTimeStep);
     const double rest = total - kTimeStep * steps;
     const size_t n = size_t(width) * size_t(height);
-    core::LargeBuffer<float> cond(n), along_rows(n);
+    DiffusionScratch own;
+    DiffusionScratch& s = scratch ? *scratch : own;
+    if (s.conductance.size() < n) s.conductance.resize(n);
+    if (s.along_rows.size() < n) s.along_rows.resize(n);
     const float thr = float(threshold);
-    if (rest > 0) diffusion_step(plane, width, height, thr, float(rest), cond.data(), along_rows.data());
+    if (rest > 0) diffusion_step(plane, width, height, thr, float(rest), s.conductance.data(), s.along_rows.data());
     for (int i = 0; i < steps; ++i)
-        diffusion_step(plane, width, height, thr, float(kTimeStep), cond.data(), along_rows.data());
+        diffusion_step(plane, width, height, thr, float(kTimeStep), s.conductance.data(), s.along_rows.data());
 }
 
 }  // namespace ostel::develop

@@ -1,6 +1,6 @@
 // Uniform chroma noise reduction: a square median over the quantised plane.
 // The histogram of the window slides along the row one column at a time, so
-// a step costs two columns of updates whatever the window's area, and the
+// a step costs two columns of updates, not the window's area, and the
 // median moves from its last position by the few levels the step changed.
 #include <algorithm>
 #include <cmath>
@@ -16,36 +16,57 @@ namespace {
 
 constexpr int kTopLevel = 1000;  // chroma is quantised to 0..1000
 
-// The median of one row's windows, sliding from left to right.
-void median_row(const uint16_t* levels, int width, int window, int y, std::vector<int>& hist,
-                float* out, double scale, double offset) {
+// Rows worked on together, each with its own histogram: their updates are
+// independent, so the processor overlaps them instead of waiting on
+// repeated updates of the same few bins.
+constexpr int kRowsTogether = 4;
+
+// The medians of `count` (up to kRowsTogether) consecutive rows, each row's
+// window sliding from left to right.
+void median_rows(const uint16_t* levels, int width, int window, int first_row, int count,
+                 std::vector<int>* hist, float* out, double scale, double offset) {
     const int half_window = (window - 1) / 2;
     const int rank = window * window / 2;  // index of the median in sorted order
-    std::fill(hist.begin(), hist.end(), 0);
     const size_t w = size_t(width);
-    const uint16_t* top = levels + size_t(y - half_window) * w;
-    for (int r = 0; r < window; ++r)
-        for (int x = 0; x < window; ++x) ++hist[top[size_t(r) * w + size_t(x)]];
-
-    int median = 0, below = 0;  // below: count of values under the median level
-    auto settle = [&] {
-        while (below > rank) below -= hist[size_t(--median)];
-        while (below + hist[size_t(median)] <= rank) below += hist[size_t(median++)];
+    const uint16_t* top[kRowsTogether];
+    int median[kRowsTogether], below[kRowsTogether];  // below: count of values under the median level
+    float* row_out[kRowsTogether];
+    auto settle = [&](int k) {
+        const std::vector<int>& h = hist[k];
+        int m = median[k], b = below[k];
+        while (b > rank) b -= h[size_t(--m)];
+        while (b + h[size_t(m)] <= rank) b += h[size_t(m++)];
+        median[k] = m, below[k] = b;
     };
-    settle();
-    float* row_out = out + size_t(y) * w;
-    row_out[half_window] = float(median / scale - offset);
+    for (int k = 0; k < count; ++k) {
+        std::fill(hist[k].begin(), hist[k].end(), 0);
+        top[k] = levels + size_t(first_row + k - half_window) * w;
+        for (int r = 0; r < window; ++r)
+            for (int x = 0; x < window; ++x) ++hist[k][top[k][size_t(r) * w + size_t(x)]];
+        median[k] = 0, below[k] = 0;
+        settle(k);
+        row_out[k] = out + size_t(first_row + k) * w;
+        row_out[k][half_window] = float(median[k] / scale - offset);
+    }
     for (int x = half_window + 1; x + half_window < width; ++x) {
-        const uint16_t* leaving = top + size_t(x - half_window - 1);
-        const uint16_t* entering = top + size_t(x + half_window);
-        for (int r = 0; r < window; ++r) {
-            const int old_level = leaving[size_t(r) * w], new_level = entering[size_t(r) * w];
-            --hist[size_t(old_level)];
-            ++hist[size_t(new_level)];
-            below += (new_level < median) - (old_level < median);
+        for (int k = 0; k < count; ++k) {
+            int* h = hist[k].data();
+            const uint16_t* leaving = top[k] + size_t(x - half_window - 1);
+            const uint16_t* entering = top[k] + size_t(x + half_window);
+            const int m = median[k];
+            int moved = 0;
+            for (int r = 0; r < window; ++r) {
+                const int old_level = leaving[size_t(r) * w], new_level = entering[size_t(r) * w];
+                --h[old_level];
+                ++h[new_level];
+                moved += (new_level < m) - (old_level < m);
+            }
+            below[k] += moved;
         }
-        settle();
-        row_out[x] = float(median / scale - offset);
+        for (int k = 0; k < count; ++k) {
+            settle(k);
+            row_out[k][x] = float(median[k] / scale - offset);
+        }
     }
 }
 
@@ -61,12 +82,17 @@ bool ChromaMedianFilter(const uint16_t* levels, int width, int height, int windo
     if (!in_range) return false;
 
     const int half_window = (window - 1) / 2;
+    const int first = half_window, end = height - half_window;
+    const int groups = (end - first + kRowsTogether - 1) / kRowsTogether;
 #pragma omp parallel
     {
-        std::vector<int> hist(size_t(max_level) + 1);
+        std::vector<int> hist[kRowsTogether];
+        for (auto& h : hist) h.resize(size_t(max_level) + 1);
 #pragma omp for schedule(static)
-        for (int y = half_window; y < height - half_window; ++y)
-            median_row(levels, width, window, y, hist, out, scale, offset);
+        for (int g = 0; g < groups; ++g) {
+            const int y = first + g * kRowsTogether;
+            median_rows(levels, width, window, y, std::min(kRowsTogether, end - y), hist, out, scale, offset);
+        }
     }
     return true;
 }

@@ -5,10 +5,26 @@
 #include <cstdint>
 
 #include "core/session/large_buffer.h"
+#include "develop/filter_simd.h"
 #include "develop/filters.h"
 #include "develop/refine_median.h"
 
 namespace ostel::develop {
+
+namespace {
+
+OSTEL_VECTOR_CLONES void sharpen_row(const float* up, const float* mid, const float* down, int width, float a,
+                                     float k, float thr, float* o) {
+    for (int x = 1; x < width - 1; ++x) {
+        float p[9] = {up[x - 1], up[x], up[x + 1], mid[x - 1], mid[x], mid[x + 1], down[x - 1], down[x], down[x + 1]};
+        const float m = median_of_9(p);
+        const float v = mid[x];
+        const float j = std::min(std::max(a * v - k * m, 0.0f), 65535.0f);
+        o[x] = std::fabs(v - m) > thr ? j : v;
+    }
+}
+
+}  // namespace
 
 void MedianSharpen(float* y, int width, int height, double amount, double strength, double threshold) {
     if (width < 3 || height < 3) return;
@@ -18,16 +34,7 @@ void MedianSharpen(float* y, int width, int height, double amount, double streng
 #pragma omp parallel for schedule(static)
     for (int row = 1; row < height - 1; ++row) {
         const float* up = y + size_t(row - 1) * w;
-        const float* mid = up + w;
-        const float* down = mid + w;
-        float* o = out.data() + size_t(row) * w;
-        for (int x = 1; x < width - 1; ++x) {
-            float p[9] = {up[x - 1],  up[x],  up[x + 1],  mid[x - 1], mid[x],
-                          mid[x + 1], down[x - 1], down[x], down[x + 1]};
-            const float m = median_of_9(p);
-            const float v = mid[x];
-            if (std::fabs(v - m) > thr) o[x] = std::clamp(a * v - k * m, 0.0f, 65535.0f);
-        }
+        sharpen_row(up, up + w, up + 2 * w, width, a, k, thr, out.data() + size_t(row) * w);
     }
     std::copy(out.begin(), out.end(), y);
 }

@@ -6,11 +6,12 @@
 
 #include "core/session/large_buffer.h"
 #include "develop/filter_lanes.h"
+#include "develop/filter_simd.h"
 #include "develop/filters.h"
 
 namespace ostel::develop {
 
-void recursive_smooth_lanes(float* data, int n, int lanes, size_t stride, float b, float* line) {
+OSTEL_VECTOR_CLONES void recursive_smooth_lanes(float* data, int n, int lanes, size_t stride, float b, float* line) {
     if (n < 1 || lanes < 1 || b == 0.0f) return;  // factor 0: the identity
     const size_t L = size_t(lanes);
     const float edge = 1.0f / (1.0f - b);  // a repeated edge sample summed over the infinite tail
