@@ -24,7 +24,7 @@ constexpr int kRowsTogether = 4;
 // The medians of `count` (up to kRowsTogether) consecutive rows, each row's
 // window sliding from left to right.
 void median_rows(const uint16_t* levels, int width, int window, int first_row, int count,
-                 std::vector<int>* hist, float* out, double scale, double offset) {
+                 std::vector<int>* hist, float* out, const float* value_of_level) {
     const int half_window = (window - 1) / 2;
     const int rank = window * window / 2;  // index of the median in sorted order
     const size_t w = size_t(width);
@@ -46,7 +46,7 @@ void median_rows(const uint16_t* levels, int width, int window, int first_row, i
         median[k] = 0, below[k] = 0;
         settle(k);
         row_out[k] = out + size_t(first_row + k) * w;
-        row_out[k][half_window] = float(median[k] / scale - offset);
+        row_out[k][half_window] = value_of_level[median[k]];
     }
     for (int x = half_window + 1; x + half_window < width; ++x) {
         for (int k = 0; k < count; ++k) {
@@ -65,7 +65,7 @@ void median_rows(const uint16_t* levels, int width, int window, int first_row, i
         }
         for (int k = 0; k < count; ++k) {
             settle(k);
-            row_out[k][x] = float(median[k] / scale - offset);
+            row_out[k][x] = value_of_level[median[k]];
         }
     }
 }
@@ -84,6 +84,8 @@ bool ChromaMedianFilter(const uint16_t* levels, int width, int height, int windo
     const int half_window = (window - 1) / 2;
     const int first = half_window, end = height - half_window;
     const int groups = (end - first + kRowsTogether - 1) / kRowsTogether;
+    std::vector<float> value_of_level(size_t(max_level) + 1);
+    for (int m = 0; m <= max_level; ++m) value_of_level[size_t(m)] = float(m / scale - offset);
 #pragma omp parallel
     {
         std::vector<int> hist[kRowsTogether];
@@ -91,7 +93,7 @@ bool ChromaMedianFilter(const uint16_t* levels, int width, int height, int windo
 #pragma omp for schedule(static)
         for (int g = 0; g < groups; ++g) {
             const int y = first + g * kRowsTogether;
-            median_rows(levels, width, window, y, std::min(kRowsTogether, end - y), hist, out, scale, offset);
+            median_rows(levels, width, window, y, std::min(kRowsTogether, end - y), hist, out, value_of_level.data());
         }
     }
     return true;
