@@ -81,10 +81,10 @@ void chroma_median_reduction(float* plane, int width, int height, double strengt
 // Non-linear diffusion of one plane in place (semi-implicit additive
 // operator splitting, time steps of 5 up to scale^2 / 2), with diffusivity
 // 1 - exp(-3.315 / m^2), m = |gradient|^2 / threshold^2 (1 where m is 0).
-// `scratch`, when given, holds two plane-sized buffers that later calls on
+// `scratch`, when given, holds the plane-sized buffer that later calls on
 // planes of the same size reuse.
 struct DiffusionScratch {
-    Plane conductance, along_rows;
+    Plane next;
 };
 void ChromaDiffusionFilter(float* plane, int width, int height, double threshold, double scale,
                            DiffusionScratch* scratch = nullptr);
