@@ -190,12 +190,17 @@ void ChromaDiffusionFilter(float* plane, int width, int height, double threshold
     Plane& next = (scratch ? *scratch : own).next;
     if (next.size() < n) next.resize(n);
     const float thr = float(threshold);
+    // The steps alternate between the plane and the scratch; the result
+    // goes back into the plane at the end.
+    float* from = plane;
+    float* to = next.data();
     auto step = [&](double t) {
-        diffusion_step(plane, width, height, thr, float(t), next.data());
-        std::copy_n(next.data(), n, plane);
+        diffusion_step(from, width, height, thr, float(t), to);
+        std::swap(from, to);
     };
     if (rest > 0) step(rest);
     for (int i = 0; i < steps; ++i) step(kTimeStep);
+    if (from != plane) std::copy_n(from, n, plane);
 }
 
 }  // namespace ostel::develop
