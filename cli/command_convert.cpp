@@ -16,6 +16,7 @@
 
 #include "cli/commands.h"
 #include "cli/convert_options.h"
+#include "cli/stored_settings.h"
 #include "develop/raw_document.h"
 
 namespace ostel::cli {
@@ -30,7 +31,8 @@ void print_convert_usage(std::ostream& err) {
            "         [--contrast V] [--saturation V] [--bw off|mixer|lum|r|g|b] [--curve x,y;...]\n"
            "         [--input-profile camera|srgb|romm|FILE] [--output-profile srgb|romm|FILE]\n"
            "         [--rotate cw|ccw] [--crop X,Y,W,H] [--size WxH | --scale PCT]\n"
-           "         [--artist TEXT] [--copyright TEXT] [--set TAG=VALUE]... [--jobs N]\n";
+           "         [--artist TEXT] [--copyright TEXT] [--set TAG=VALUE]... [--jobs N]\n"
+           "         [--use-settings]   (stored controls of each image; options given here win)\n";
 }
 
 // Collects what the document reports for one file.
@@ -70,8 +72,8 @@ bool plan_outputs(const ConvertOptions& o, std::vector<Job>& jobs, std::ostream&
 }
 
 // Develops and exports one file; returns the problems (empty on success).
-std::vector<std::string> convert_one(const Job& job, const ConvertOptions& o, std::vector<std::string>& warnings,
-                                     exporting::ExportSize& written) {
+std::vector<std::string> convert_one(const Job& job, const ConvertOptions& o, persistence::SettingsDatabase* database,
+                                     std::vector<std::string>& warnings, exporting::ExportSize& written) {
     if (!job.problem.empty()) return {job.problem};
     FileNotifier notifier;
     exporting::ExportRequest rq;
@@ -79,12 +81,14 @@ std::vector<std::string> convert_one(const Job& job, const ConvertOptions& o, st
     {
         // The document goes before the file is written: only the developed
         // pixels, the shooting data and the profile are needed for that.
-        develop::MapControlSource controls = o.controls;
+        StoredControls controls(o.controls);
         develop::RawDocument doc;
         doc.set_controls(&controls);
         doc.set_notifier(&notifier);
         doc.set_screen_develop(false);
-        const int status = doc.open(job.input);
+        if (database) doc.use_database(database, &controls, develop::DatabaseUse::record_restore);
+        int status = doc.open(job.input);
+        if (status == develop::kLoadOk && controls.decode_controls_changed()) status = doc.LoadRaw();
         if (status != develop::kLoadOk) {
             std::vector<std::string> problems{develop::load_status_message(status)};
             problems.insert(problems.end(), notifier.messages.begin(), notifier.messages.end());
@@ -148,7 +152,9 @@ std::string joined(const std::vector<std::string>& parts) {
 
 }  // namespace
 
-int command_convert(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+int command_convert(const std::vector<std::string>& given, std::ostream& out, std::ostream& err) {
+    std::vector<std::string> args = given;
+    const bool use_settings = take_flag(args, "--use-settings");
     ConvertOptions options;
     if (args.empty() || args[0] == "--help" || args[0] == "-h") {
         print_convert_usage(args.empty() ? err : out);
@@ -160,6 +166,8 @@ int command_convert(const std::vector<std::string>& args, std::ostream& out, std
     }
     std::vector<Job> jobs;
     if (!plan_outputs(options, jobs, err)) return kExitFailed;
+    // Only when asked: without the flag a batch never touches the database.
+    const auto database = use_settings ? open_settings_database(err) : nullptr;
 
     const bool show_progress = &err == &std::cerr && isatty(STDERR_FILENO);
     const int workers = std::min<int>(options.jobs, int(jobs.size()));
@@ -183,7 +191,7 @@ int command_convert(const std::vector<std::string>& args, std::ostream& out, std
         for (size_t i = next++; i < jobs.size(); i = next++) {
             std::vector<std::string> warnings;
             exporting::ExportSize size;
-            const std::vector<std::string> problems = convert_one(jobs[i], options, warnings, size);
+            const std::vector<std::string> problems = convert_one(jobs[i], options, database.get(), warnings, size);
             std::lock_guard<std::mutex> lock(report_lock);
             if (show_progress) err << "\r\033[K";
             for (const std::string& w : warnings) err << jobs[i].input << ": warning: " << w << "\n";

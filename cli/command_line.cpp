@@ -12,7 +12,8 @@ void print_usage(std::ostream& err) {
     err << "usage: ostelraw info [--json] FILE...\n"
            "       ostelraw convert FILE... [-o OUT] [--format tiff16|tiff8|jpeg] [options]\n"
            "       ostelraw raw FILE -o OUT.tif\n"
-           "       ostelraw thumb FILE -o OUT\n";
+           "       ostelraw thumb FILE -o OUT\n"
+           "       ostelraw settings FILE... [--json] [--set NAME=VALUE]... [--reset]\n";
 }
 
 }  // namespace
@@ -28,6 +29,7 @@ int run_command_line(int argc, char** argv) {
     if (command == "convert") return command_convert(args, std::cout, std::cerr);
     if (command == "raw") return command_raw(args, std::cout, std::cerr);
     if (command == "thumb") return command_thumb(args, std::cout, std::cerr);
+    if (command == "settings") return command_settings(args, std::cout, std::cerr);
     if (command == "--help" || command == "-h") {
         print_usage(std::cout);
         return kExitOk;

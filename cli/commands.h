@@ -13,6 +13,7 @@ int run_command_line(int argc, char** argv);
 int command_info(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int command_raw(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int command_convert(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int command_settings(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int command_thumb(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 }  // namespace ostel::cli

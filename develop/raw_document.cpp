@@ -9,6 +9,7 @@
 #include <iterator>
 #include <memory>
 #include <new>
+#include <utility>
 
 #include "core/processing/demosaic.h"
 #include "core/processing/output_profile.h"
@@ -16,6 +17,8 @@
 #include "core/session/core_failure.h"
 #include "core/session/decoder_session.h"
 #include "core/thumb/entries.h"
+#include "persistence/image_id.h"
+#include "persistence/settings_database.h"
 
 namespace ostel::develop {
 
@@ -78,6 +81,19 @@ RawDocument::~RawDocument() = default;
 
 void RawDocument::set_notifier(Notifier* notifier) { notifier_ = notifier; }
 
+void RawDocument::use_database(persistence::SettingsDatabase* database, persistence::ControlPanel* panel,
+                               DatabaseUse use) {
+    database_use_ = use;
+    panel_ = panel;
+    database_ = database && database->is_open() ? database : nullptr;
+    if (!database_) message("Could not import RAWDB to doc - it is NULL");
+}
+
+void RawDocument::save_controls() {
+    if (!database_ || !panel_ || database_use_ != DatabaseUse::record_restore_save) return;
+    if (!database_->SaveControls(image_id_, *panel_)) message("Failed to save controls");
+}
+
 double RawDocument::control(int t) const {
     if (controls_) return controls_->value(t);
     // No control bars: the fixed values of a missing main frame.
@@ -116,11 +132,13 @@ void RawDocument::memory_failure() {
 int RawDocument::open(const std::string& path) {
     clear_image();
     shooting_ = ShootingData{};
+    image_id_ = 0;
     if (file_.is_open()) file_.close();
     file_.clear();
     file_.open(path, std::ios::binary);
     if (!file_.is_open()) return kOpenFailed;
     path_ = path;
+    new_file_ = true;
     status("Loading");
     return preview_only_ ? LoadThumbnail() : LoadRaw();
 }
@@ -158,6 +176,9 @@ int RawDocument::LoadRaw() {
 }
 
 int RawDocument::load_raw_checked() {
+    // Only the first decode after open() is of a new file; a later LoadRaw
+    // re-decodes the same file with new pre-filter controls.
+    const bool new_file = std::exchange(new_file_, false);
     clear_image();
     std::vector<uint8_t> bytes;
     if (!file_.is_open() || !read_whole_stream(file_, bytes)) return kWrongHeader;
@@ -179,6 +200,13 @@ int RawDocument::load_raw_checked() {
     if (file_length < 104) return kWrongHeader;
 
     copy_from_session(s);
+    if (new_file) {
+        image_id_ = persistence::image_id(s);
+        if (database_) {
+            database_->RecordRawFile(image_id_, path_, shooting_.capture_text);
+            if (panel_) database_->LoadControls(image_id_, *panel_);
+        }
+    }
     cfa_colours_ = s.corner_colors;
 
     // First pass: white-balance multipliers only.

@@ -91,12 +91,13 @@ ExportResult export_image(const std::string& path, const ExportRequest& rq) {
     options.artist = items.artist;
     options.copyright = items.copyright;
     options.date_time = items.date_time;
+    // Both depths carry the same Exif directory.
+    options.exif = &items;
     std::vector<uint8_t> rgb8;
     TiffPixels pixels{image.width, image.height, 3, 16, image.samples.data()};
     if (rq.mode == SaveMode::tiff8) {
         options.software = kSoftware8Bit;
         options.profile_descriptor = kProfileDescriptor;
-        options.exif = &items;
         rgb8 = to_8bit(image);
         pixels = {image.width, image.height, 3, 8, rgb8.data()};
     } else {

@@ -120,8 +120,13 @@ std::vector<uint8_t> build_exif_block(const MetadataItems& items, int width, int
         Exiv2::DataValue flashpix(Exiv2::undefined);
         flashpix.read(reinterpret_cast<const Exiv2::byte*>("0100"), 4);
         exif.add(Exiv2::ExifKey("Exif.Photo.FlashpixVersion"), &flashpix);
+        // The capture time is when the picture was taken (and digitized), the
+        // date photo managers sort by.
+        set_text(exif, "Exif.Photo.DateTimeOriginal", items.date_time);
+        set_text(exif, "Exif.Photo.DateTimeDigitized", items.date_time);
         exif["Exif.Photo.ColorSpace"] = uint16_t(items.colour_space);
         set_rational(exif, "Exif.Photo.ExposureTime", items.exposure_time);
+        set_rational(exif, "Exif.Photo.FNumber", items.f_number);
         set_rational(exif, "Exif.Photo.ApertureValue", items.aperture_value);
         if (items.iso) exif["Exif.Photo.ISOSpeedRatings"] = uint16_t(*items.iso);
         set_rational(exif, "Exif.Photo.FocalLength", items.focal_length);

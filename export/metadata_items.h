@@ -1,6 +1,6 @@
 #pragma once
 // The shooting data and texts written into exported files, and the values
-// they become: text items and rationals with a denominator of 10000.
+// they become: text items, dates in the Exif form and rationals.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -32,9 +32,16 @@ struct Rational {
 // Every item an export attaches. Numeric items the camera did not record
 // (zero or negative) are absent rather than written as nonsense.
 struct MetadataItems {
-    std::string make, model, artist, copyright, date_time;
+    std::string make, model, artist, copyright;
+    // The capture time as "YYYY:MM:DD hh:mm:ss", the only form Exif readers
+    // take; written as the file's date and as the original (and digitized)
+    // date of the Exif block. Empty when unknown.
+    std::string date_time;
     uint16_t colour_space = 1;  // sRGB
-    std::optional<Rational> exposure_time, aperture_value, focal_length;
+    // Exposure time as cameras state it (1/400, 1/8, 2, 13/10 s); the
+    // f-number as a decimal fraction (28/5 for f/5.6); the aperture value in
+    // APEX units and the focal length with a denominator of 10000.
+    std::optional<Rational> exposure_time, f_number, aperture_value, focal_length;
     std::optional<uint16_t> iso;
 };
 
@@ -42,5 +49,21 @@ MetadataItems metadata_items(const ShootingData& shot, const std::string& artist
 
 // The first `max_chars` characters of a UTF-8 text, never splitting one.
 std::string limit_utf8(const std::string& text, size_t max_chars);
+
+// "YYYY-MM-DD hh:mm:ss" (or the Exif form itself) as "YYYY:MM:DD hh:mm:ss";
+// empty for any other text.
+std::string exif_date(const std::string& text);
+
+// An exposure time in seconds as a rational: 1/n below a second when the
+// value is such a reciprocal to float precision, otherwise the shortest
+// decimal fraction that holds it, reduced. Absent for values that are not
+// positive and finite.
+std::optional<Rational> exposure_rational(double seconds);
+
+// A positive value as the shortest decimal fraction (denominator 1, 10, ...
+// up to 1000000) that holds it to float precision, reduced; the numerator is
+// clamped for values beyond 32 bits. Absent for values that are not positive
+// and finite, or that round to 0.
+std::optional<Rational> decimal_rational(double value);
 
 }  // namespace ostel::exporting

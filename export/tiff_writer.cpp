@@ -1,5 +1,7 @@
 #include "export/tiff_writer.h"
 
+#include "export/exif_rationals.h"
+
 #include <tiffio.h>
 
 #include <memory>
@@ -58,7 +60,13 @@ bool write_exif_directory(TIFF* t, const MetadataItems& items) {
     TIFFSetField(t, EXIFTAG_EXIFVERSION, version);
     TIFFSetField(t, EXIFTAG_FLASHPIXVERSION, flashpix);
     TIFFSetField(t, EXIFTAG_COLORSPACE, uint16_t(items.colour_space));
+    if (!items.date_time.empty()) {
+        TIFFSetField(t, EXIFTAG_DATETIMEORIGINAL, items.date_time.c_str());
+        TIFFSetField(t, EXIFTAG_DATETIMEDIGITIZED, items.date_time.c_str());
+    }
+    // Placeholders for the exact fractions written once the file is complete.
     if (items.exposure_time) TIFFSetField(t, EXIFTAG_EXPOSURETIME, items.exposure_time->value());
+    if (items.f_number) TIFFSetField(t, EXIFTAG_FNUMBER, items.f_number->value());
     if (items.aperture_value) TIFFSetField(t, EXIFTAG_APERTUREVALUE, items.aperture_value->value());
     if (items.iso) {
         uint16_t iso = *items.iso;
@@ -132,6 +140,11 @@ TiffReport write_tiff(const std::string& path, const TiffPixels& px, const TiffO
         return report;
     }
     if (!TIFFFlush(t)) {
+        report.error = "write error in " + path;
+        return report;
+    }
+    tif.reset();  // complete the file before its Exif fractions are made exact
+    if (options.exif && !write_exact_exif_rationals(path, *options.exif)) {
         report.error = "write error in " + path;
         return report;
     }

@@ -16,9 +16,20 @@ void apply_dng_rules(DecoderSession& s) {
     } else {
         s.color_count = s.samples_per_pixel;
     }
-    if (s.compression == 1) s.loader = LoaderId::adobe_dng_load_raw_nc;
-    else if (s.compression == 7) s.loader = LoaderId::dng_lossless_tiles_load_raw;
-    else s.raw_count = 0;  // lossy or deflated DNG data: no loader decodes it
+    if (s.compression == 1) {
+        // The uncompressed loader reads rows one after another from the data
+        // offset. Tiles are another layout (and the offset of several tiles
+        // is their offset list, not pixel data): refused rather than read as
+        // rows of noise.
+        const bool tiled = s.tile_width != 0x7FFFFFFF || s.tile_length != 0x7FFFFFFF;
+        const bool one_tile_of_whole_rows = s.tile_width == s.stored_width && s.tile_length >= s.stored_height;
+        if (tiled && !one_tile_of_whole_rows) s.raw_count = 0;
+        else s.loader = LoaderId::adobe_dng_load_raw_nc;
+    } else if (s.compression == 7) {
+        s.loader = LoaderId::dng_lossless_tiles_load_raw;
+    } else {
+        s.raw_count = 0;  // lossy or deflated DNG data: no loader decodes it
+    }
 }
 
 bool apply_maker_rules(DecoderSession& s, const uint8_t (&header)[kHeaderBytes]) {

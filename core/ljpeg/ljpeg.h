@@ -41,9 +41,10 @@ struct LjpegHeader {
 };
 
 // Reads the header at the current file position. Returns 1 for a lossless
-// JPEG stream whose sizes are usable, 0 otherwise. With info_only the
-// Huffman tables are skipped and nothing is allocated. Sets the session's
-// zero-after-FF flag when it prepares for decoding.
+// JPEG stream (SOF3) whose sizes are usable, 0 otherwise, including for a
+// stream of any other JPEG process. With info_only the Huffman tables are
+// skipped and nothing is allocated. Sets the session's zero-after-FF flag
+// when it prepares for decoding.
 int parse_ljpeg_header(DecoderSession& s, LjpegHeader& jh, bool info_only);
 
 // One signed difference: a Huffman length code and that many bits.

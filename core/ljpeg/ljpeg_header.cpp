@@ -9,6 +9,12 @@ namespace {
 
 constexpr int kNoRestart = 0x7FFFFFFF;
 
+// SOF0..SOF15 except the three codes of the same range that are not frame
+// headers (DHT, JPG, DAC).
+bool is_frame_marker(int tag) {
+    return tag >= 0xFFC0 && tag <= 0xFFCF && tag != 0xFFC4 && tag != 0xFFC8 && tag != 0xFFCC;
+}
+
 // Walks a DHT segment: a class/id byte, then one table definition, until
 // the segment ends or a class/id of 4 or more (an AC table) is met.
 void read_tables(LjpegHeader& jh, const uint8_t* d, const uint8_t* end) {
@@ -43,11 +49,14 @@ int parse_ljpeg_header(DecoderSession& s, LjpegHeader& jh, bool info_only) {
         uint8_t* d = segment.data();
         if (s.read(d, 1, static_cast<size_t>(length)) < static_cast<size_t>(length)) return 0;
 
+        // Frame headers of the other JPEG processes (DCT, arithmetic coding,
+        // hierarchical) describe data this decoder cannot read: decoding it
+        // as lossless differences would only give noise or black.
+        if (is_frame_marker(tag) && tag != 0xFFC3) return 0;
         switch (tag) {
             case 0xFFC3:
-            case 0xFFC0:
                 if (length < 9) return 0;  // precision, size, count and one component
-                if (tag == 0xFFC3) jh.sraw = ((d[7] >> 4) * (d[7] & 15) - 1) & 3;
+                jh.sraw = ((d[7] >> 4) * (d[7] & 15) - 1) & 3;
                 jh.bits = d[0];
                 jh.high = (d[1] << 8) | d[2];
                 jh.wide = (d[3] << 8) | d[4];

@@ -14,7 +14,10 @@ void adobe_dng_load_raw_nc(DecoderSession& s) {
     const int bps = s.bits_per_sample;
     const int spp = std::max(1, s.samples_per_pixel);
     // Deeper samples do not fit the image; more than four planes neither.
-    if (raw_width <= 0 || bps < 1 || bps > 16 || spp > 4) return;
+    if (raw_width <= 0 || bps < 1 || bps > 16 || spp > 4) {
+        count_undecodable(s);
+        return;
+    }
     const size_t per_row = static_cast<size_t>(spp) * static_cast<size_t>(raw_width);
     // The placement rule may step by the is-raw count instead of the sample
     // count; size the row so that it can never run off the end.

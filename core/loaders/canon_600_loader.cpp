@@ -155,7 +155,10 @@ void choose_matrix(DecoderSession& s) {
 }  // namespace
 
 void canon_600_loader(DecoderSession& s) {
-    if (!legacy::image_ready(s)) return;
+    if (!legacy::image_ready(s)) {
+        count_undecodable(s);
+        return;
+    }
     uint8_t bytes[kRowBytes];
     uint16_t pixel[kRowPixels];
     const int raw_cols = std::min(std::max(s.stored_width, 0), kRowPixels);

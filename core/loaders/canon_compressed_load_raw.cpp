@@ -105,7 +105,10 @@ void apply_masked_black(DecoderSession& s, const double dark[2], int64_t count) 
 void canon_compressed_load_raw(DecoderSession& s) {
     const int raw_width = s.stored_width;
     const int raw_height = s.stored_height;
-    if (raw_width <= 0 || raw_height <= 0) return;
+    if (raw_width <= 0 || raw_height <= 0) {
+        count_undecodable(s);
+        return;
+    }
     const unsigned t = std::min<unsigned>(static_cast<unsigned>(s.compression), 2u);
     const HuffTable first = build(kFirstTree[t], sizeof kFirstTree[t]);
     const HuffTable second = build(kSecondTree[t], sizeof kSecondTree[t]);

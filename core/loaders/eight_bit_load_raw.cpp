@@ -9,7 +9,10 @@
 namespace ostel::core {
 
 void eight_bit_load_raw(DecoderSession& s) {
-    if (s.stored_width <= 0 || s.height <= 0 || s.lin_table.size() < 256) return;
+    if (s.stored_width <= 0 || s.height <= 0 || s.lin_table.size() < 256) {
+        count_undecodable(s);
+        return;
+    }
     const int raw_width = s.stored_width;
     s.seek(int64_t(s.crop_top) * raw_width, SEEK_CUR);
     std::vector<uint8_t> line(static_cast<size_t>(raw_width));

@@ -12,7 +12,10 @@ namespace ostel::core {
 void fuji_load_raw(DecoderSession& s) {
     const int raw_width = s.stored_width;
     const int fuji_width = s.diagonal_width;
-    if (raw_width <= 0 || fuji_width <= 0) return;
+    if (raw_width <= 0 || fuji_width <= 0) {
+        count_undecodable(s);
+        return;
+    }
     s.seek((int64_t(s.crop_top) * raw_width + s.crop_left) * 2, SEEK_CUR);
     const int wide = s.diagonal_layout ? fuji_width : fuji_width * 2;
     const int64_t skip = std::max<int64_t>(0, int64_t(raw_width) - wide) * 2;

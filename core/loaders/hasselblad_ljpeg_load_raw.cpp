@@ -48,11 +48,18 @@ private:
 }  // namespace
 
 void hasselblad_ljpeg_load_raw(DecoderSession& s) {
-    if (!legacy::image_ready(s)) return;
+    if (!legacy::image_ready(s)) {
+        count_undecodable(s);
+        return;
+    }
     LjpegHeader jh;
-    if (!parse_ljpeg_header(s, jh, false)) return;
+    if (!parse_ljpeg_header(s, jh, false)) {
+        count_undecodable(s);
+        return;
+    }
     if (jh.huff[0] < 0 || jh.table_for(0).empty()) {
         release_ljpeg(jh);
+        count_undecodable(s);
         return;
     }
     const HuffTable& table = jh.table_for(0);

@@ -21,7 +21,10 @@ constexpr uint8_t kTables[2][26] = {
 }  // namespace
 
 void kodak_262_load_raw(DecoderSession& s) {
-    if (!legacy::image_ready(s) || s.stored_width <= 0 || s.stored_height <= 0) return;
+    if (!legacy::image_ready(s) || s.stored_width <= 0 || s.stored_height <= 0) {
+        count_undecodable(s);
+        return;
+    }
     HuffTable tables[2];
     for (int i = 0; i < 2; ++i) {
         const uint8_t* cursor = kTables[i];

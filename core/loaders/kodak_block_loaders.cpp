@@ -22,7 +22,10 @@ uint16_t curve_at(DecoderSession& s, int value) {
 }  // namespace
 
 void kodak_block_load_raw(DecoderSession& s) {
-    if (!legacy::image_ready(s)) return;
+    if (!legacy::image_ready(s)) {
+        count_undecodable(s);
+        return;
+    }
     int run[kKodakRunCapacity];
     for (int row = 0; row < s.height; ++row)
         for (int col = 0; col < s.width; col += 256) {
@@ -37,7 +40,10 @@ void kodak_block_load_raw(DecoderSession& s) {
 }
 
 void kodak_ycc_load_raw(DecoderSession& s) {
-    if (!legacy::image_ready(s) || s.half_grid) return;
+    if (!legacy::image_ready(s) || s.half_grid) {
+        count_undecodable(s);
+        return;
+    }
     int run[kKodakRunCapacity];
     for (int row = 0; row < s.height; row += 2)
         for (int col = 0; col < s.width; col += 128) {
@@ -66,7 +72,10 @@ void kodak_ycc_load_raw(DecoderSession& s) {
 }
 
 void kodak_rgb16_load_raw(DecoderSession& s) {
-    if (!legacy::image_ready(s) || s.half_grid) return;
+    if (!legacy::image_ready(s) || s.half_grid) {
+        count_undecodable(s);
+        return;
+    }
     int run[kKodakRunCapacity];
     for (int row = 0; row < s.height; ++row)
         for (int col = 0; col < s.width; col += 256) {

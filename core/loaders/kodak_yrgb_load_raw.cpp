@@ -5,7 +5,10 @@
 namespace ostel::core {
 
 void kodak_yrgb_load_raw(DecoderSession& s) {
-    if (!legacy::image_ready(s) || s.half_grid) return;
+    if (!legacy::image_ready(s) || s.half_grid) {
+        count_undecodable(s);
+        return;
+    }
     const size_t w = static_cast<size_t>(s.width);
     auto bytes = legacy::scratch<uint8_t>(w * 3);
     for (int row = 0; row < s.height; ++row) {

@@ -1,7 +1,8 @@
 #pragma once
 // Every raw loader. Each reads from the session's input at the current
 // position (the decode entry seeks to raw_offset first) and writes
-// session.image; bad data is counted in short_read_count, never fatal.
+// session.image; bad data is counted in short_read_count, never fatal, and
+// so is data a loader cannot decode at all (count_undecodable).
 #include "core/session/decoder_session.h"
 
 namespace ostel::core {
@@ -41,6 +42,12 @@ void rollei_packed_load_raw(DecoderSession& s);
 void smal_v6_loader(DecoderSession& s);
 void smal_v9_loader(DecoderSession& s);
 void canon_600_loader(DecoderSession& s);
+
+// For a loader that cannot decode what it was handed (a stream of another
+// kind, a layout it does not read, sizes or tables missing): the image stays
+// as it is, usually empty, and one data error marks the result as
+// incomplete so that no caller takes it for a good decode.
+void count_undecodable(DecoderSession& s);
 
 // Runs the loader the session selected (nothing for none or a refusal marker).
 void run_loader(DecoderSession& s, LoaderId id);

@@ -55,10 +55,14 @@ void apply_masked_column_black(DecoderSession& s, const double dark_sum[2], int6
 
 void lossless_image_load_raw(DecoderSession& s) {
     LjpegHeader jh;
-    if (!parse_ljpeg_header(s, jh, false)) return;
+    if (!parse_ljpeg_header(s, jh, false)) {
+        count_undecodable(s);
+        return;
+    }
     const int raw_width = s.stored_width;
     if (raw_width < 1) {
         release_ljpeg(jh);
+        count_undecodable(s);
         return;
     }
     reset_bits(s);
@@ -77,6 +81,7 @@ void lossless_image_load_raw(DecoderSession& s) {
     const int64_t vis_w = std::min<int64_t>(s.width, int64_t(s.image_width) << hg);
     if (s.image.size() < size_t(s.image_height) * size_t(s.image_width)) {
         release_ljpeg(jh);
+        count_undecodable(s);
         return;
     }
     Pixel4* const image = s.image.data();
@@ -92,6 +97,7 @@ void lossless_image_load_raw(DecoderSession& s) {
     int min = INT_MAX;
     double dark[2] = {0, 0};
     int64_t dark_count = 0;
+    int64_t placed = 0;  // visible positions the stream reached
 
     for (int jrow = 0; jrow < lines; ++jrow) {
         const uint16_t* rp = decode_ljpeg_row(s, jrow, jh);
@@ -120,6 +126,7 @@ void lossless_image_load_raw(DecoderSession& s) {
                     const unsigned plane = (cfa >> ((((vrow << 1) & 14) | (icol & 1)) << 1)) & 3;
                     image[size_t(vrow >> hg) * image_width + size_t(icol >> hg)][plane] = static_cast<uint16_t>(val);
                     if (static_cast<int>(val) < min) min = static_cast<int>(val);
+                    ++placed;
                 } else if (c > 1 && static_cast<uint64_t>(icol + 2) > static_cast<uint64_t>(vis_w) + 3) {
                     dark[icol & 1] += val;
                     ++dark_count;
@@ -140,18 +147,27 @@ void lossless_image_load_raw(DecoderSession& s) {
         }
     }
     release_ljpeg(jh);
+    // A stream with fewer samples than the visible area leaves the rest of
+    // the image empty. (The shifted layout has no samples for the last two
+    // positions of its last line.)
+    const int64_t unreachable = raw_width == 3984 ? 2 : 0;
+    if (placed + unreachable < vis_h * vis_w) count_undecodable(s);
     apply_masked_column_black(s, dark, dark_count);
     if (strcasecmp(s.make, "KODAK") == 0 && min != INT_MAX) s.black_level = min;
 }
 
 void sraw_ycc_load_raw(DecoderSession& s) {
     LjpegHeader jh;
-    if (!parse_ljpeg_header(s, jh, false)) return;
+    if (!parse_ljpeg_header(s, jh, false)) {
+        count_undecodable(s);
+        return;
+    }
     // Only subsampled streams carry luma groups; the records are written
     // directly, so the image must be unshrunken.
     jh.wide >>= 1;
     if (jh.sraw == 0 || jh.clrs < 4 || jh.wide < 1 || s.half_grid || s.image.empty()) {
         release_ljpeg(jh);
+        count_undecodable(s);
         return;
     }
     reset_bits(s);
@@ -195,6 +211,7 @@ void sraw_ycc_load_raw(DecoderSession& s) {
     }
     const int sraw = jh.sraw;
     release_ljpeg(jh);
+    if (exhausted) count_undecodable(s);  // the stream ended before the image did
 
     // Firmware version decides the chroma offset of one camera generation.
     int major = 0, minor = 0, patch = 0;
@@ -284,35 +301,49 @@ void dng_place_pixel(DecoderSession& s, int row, int col, const uint16_t*& curso
 }
 
 void dng_lossless_tiles_load_raw(DecoderSession& s) {
-    if (s.tile_width < 1 || s.tile_length < 1 || s.raw_count < 1 || s.image.empty()) return;
+    if (s.tile_width < 1 || s.tile_length < 1 || s.raw_count < 1 || s.image.empty()) {
+        count_undecodable(s);
+        return;
+    }
     const bool cfa = s.cfa_pattern != 0;
     const int per_pixel = cfa ? s.raw_count : s.samples_per_pixel;
-    if (per_pixel < 1) return;
+    if (per_pixel < 1) {
+        count_undecodable(s);
+        return;
+    }
 
     int64_t trow = 0, tcol = 0;
     while (trow < s.stored_height) {
         const int64_t save = s.tell();
         if (s.tile_length != kNotTiled) s.seek(static_cast<int64_t>(s.read_u32()));
         LjpegHeader jh;
-        if (!parse_ljpeg_header(s, jh, false)) break;
+        if (!parse_ljpeg_header(s, jh, false)) {
+            // Not a lossless stream (or no stream at all): the tiles from
+            // here on stay empty.
+            count_undecodable(s);
+            break;
+        }
         reset_bits(s);
 
         // Pixels per decoded line, never more than the line's samples can feed.
         const int64_t samples = int64_t(jh.wide) * jh.clrs;
         const int64_t pixels =
             std::min<int64_t>(int64_t(jh.wide) * (cfa ? jh.clrs : 1) / s.raw_count, samples / per_pixel);
+        const int64_t tile_rows = std::min<int64_t>(s.tile_length, s.stored_height - trow);
         int64_t r = 0, c = 0;
-        for (int jrow = 0; jrow < jh.high && r < s.tile_length && trow + r < s.stored_height; ++jrow) {
+        for (int jrow = 0; jrow < jh.high && r < tile_rows; ++jrow) {
             const uint16_t* cursor = decode_ljpeg_row(s, jrow, jh);
             if (!cursor) break;
             for (int64_t k = 0; k < pixels; ++k) {
                 dng_place_pixel(s, static_cast<int>(trow + r), static_cast<int>(tcol + c), cursor);
                 if (++c >= s.tile_width || c >= s.stored_width) {
                     c = 0;
-                    if (++r >= s.tile_length || trow + r >= s.stored_height) break;
+                    if (++r >= tile_rows) break;
                 }
             }
         }
+        // A stream smaller than its tile leaves the tile's last rows empty.
+        if (r < tile_rows) count_undecodable(s);
         s.seek(save + 4);
         release_ljpeg(jh);
         tcol += s.tile_width;

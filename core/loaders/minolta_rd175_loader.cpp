@@ -10,7 +10,10 @@
 namespace ostel::core {
 
 void minolta_rd175_loader(DecoderSession& s) {
-    if (!legacy::image_ready(s)) return;
+    if (!legacy::image_ready(s)) {
+        count_undecodable(s);
+        return;
+    }
     uint8_t bytes[768];
     for (int irow = 0; irow < 1481; ++irow) {
         legacy::read_bytes(s, bytes, sizeof bytes);

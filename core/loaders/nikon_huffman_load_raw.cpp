@@ -31,7 +31,10 @@ HuffTable tree_table(int tree) {
 
 void nikon_huffman_load_raw(DecoderSession& s) {
     const int bps = s.bits_per_sample;
-    if (bps < 1 || bps > 16 || s.stored_width <= 0 || s.height <= 0 || s.lin_table.size() < 65536) return;
+    if (bps < 1 || bps > 16 || s.stored_width <= 0 || s.height <= 0 || s.lin_table.size() < 65536) {
+        count_undecodable(s);
+        return;
+    }
     uint16_t* curve = s.lin_table.data();
 
     s.seek(s.aux_offset);

@@ -9,7 +9,10 @@
 namespace ostel::core {
 
 void nokia_load_raw(DecoderSession& s) {
-    if (s.stored_width <= 0 || s.stored_height <= 0) return;
+    if (s.stored_width <= 0 || s.stored_height <= 0) {
+        count_undecodable(s);
+        return;
+    }
     const int64_t row_bytes = int64_t(s.stored_width) * 5 / 4;
     const int64_t groups = row_bytes / 5;
     std::vector<uint8_t> data(static_cast<size_t>(row_bytes));

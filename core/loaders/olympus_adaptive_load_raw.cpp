@@ -38,7 +38,10 @@ int predict(const uint16_t* cur, const uint16_t* above, int row, int col) {
 
 void olympus_adaptive_load_raw(DecoderSession& s) {
     const int raw_width = s.stored_width;
-    if (raw_width <= 0 || s.height <= 0) return;
+    if (raw_width <= 0 || s.height <= 0) {
+        count_undecodable(s);
+        return;
+    }
     const std::vector<uint16_t> lz = leading_zero_table();
     s.seek(7, SEEK_CUR);
     loader_detail::BitCursor bits(s);

@@ -119,7 +119,10 @@ void packed_bits_load_raw(DecoderSession& s) {
     PackedLayout L;
     L.bps = s.bits_per_sample;
     // Samples wider than 16 bits do not fit the image; nothing to do.
-    if (L.bps < 1 || L.bps > 16 || s.stored_width <= 0 || s.height <= 0) return;
+    if (L.bps < 1 || L.bps > 16 || s.stored_width <= 0 || s.height <= 0) {
+        count_undecodable(s);
+        return;
+    }
     const uint32_t flags = static_cast<uint32_t>(s.packing_flags);
 
     const int64_t raw_width = s.stored_width;

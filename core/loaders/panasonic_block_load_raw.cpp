@@ -40,10 +40,13 @@ private:
 
 void panasonic_block_load_raw(DecoderSession& s) {
     const int raw_width = s.stored_width;
-    if (raw_width <= 0 || s.height <= 0) return;
+    if (raw_width <= 0 || s.height <= 0) {
+        count_undecodable(s);
+        return;
+    }
     // The rotation point must lie inside the buffer.
     if (s.packing_flags < 0 || s.packing_flags >= kBufferSize) {
-        ++s.short_read_count;
+        count_undecodable(s);
         return;
     }
     BlockBits bits(s, s.packing_flags);

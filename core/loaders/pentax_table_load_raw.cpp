@@ -10,10 +10,13 @@
 namespace ostel::core {
 
 void pentax_table_load_raw(DecoderSession& s) {
-    if (s.stored_width <= 0 || s.stored_height <= 0) return;
+    if (s.stored_width <= 0 || s.stored_height <= 0) {
+        count_undecodable(s);
+        return;
+    }
     // Without the whole code table there is nothing to decode with.
     if (!limits::within_file(s, s.aux_offset, 39)) {
-        ++s.short_read_count;
+        count_undecodable(s);
         return;
     }
     s.seek(s.aux_offset);

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/identify/limits.h"
 #include "core/loaders/legacy_support.h"
 #include "core/loaders/loaders.h"
 #include "core/loaders/phase_one_correct.h"
@@ -12,7 +13,15 @@ namespace ostel::core {
 using legacy::scratch;
 
 void phase_one_load_raw(DecoderSession& s) {
-    if (!legacy::image_ready(s) || s.stored_width <= 0) return;
+    if (!legacy::image_ready(s) || s.stored_width <= 0) {
+        count_undecodable(s);
+        return;
+    }
+    // Without its two keys the data cannot be unmasked.
+    if (!limits::within_file(s, s.phase_one.key_offset, 4)) {
+        count_undecodable(s);
+        return;
+    }
     s.seek(s.phase_one.key_offset);
     const uint16_t key_a = s.read_u16();
     const uint16_t key_b = s.read_u16();
@@ -62,7 +71,10 @@ constexpr int kLengthTable[10] = {8, 7, 6, 9, 11, 10, 5, 12, 14, 13};
 }  // namespace
 
 void phase_one_load_raw_c(DecoderSession& s) {
-    if (!legacy::image_ready(s) || s.stored_width <= 0 || s.stored_height <= 0) return;
+    if (!legacy::image_ready(s) || s.stored_width <= 0 || s.stored_height <= 0) {
+        count_undecodable(s);
+        return;
+    }
     const size_t raw_w = static_cast<size_t>(s.stored_width);
     const size_t raw_h = static_cast<size_t>(s.stored_height);
     auto pixel = scratch<uint16_t>(raw_w);

@@ -11,7 +11,10 @@ namespace ostel::core {
 using legacy::scratch;
 
 void sinar_4shot_load_raw(DecoderSession& s) {
-    if (s.stored_width <= 0 || s.stored_height <= 0 || s.height <= 0 || s.width <= 0) return;
+    if (s.stored_width <= 0 || s.stored_height <= 0 || s.height <= 0 || s.width <= 0) {
+        count_undecodable(s);
+        return;
+    }
     // Every shot fills its own colour at every pixel, so the image is full
     // size and full colour.
     legacy::make_full_size_image(s);
@@ -37,9 +40,11 @@ void sinar_4shot_load_raw(DecoderSession& s) {
 }
 
 void leaf_planes_load_raw(DecoderSession& s) {
-    if (!legacy::image_ready(s) || s.stored_width <= 0) return;
     const bool mosaic = s.cfa_pattern != 0;
-    if (!mosaic && s.half_grid) return;
+    if (!legacy::image_ready(s) || s.stored_width <= 0 || (!mosaic && s.half_grid)) {
+        count_undecodable(s);
+        return;
+    }
     // A tile length of 0 (or none) means one strip per plane.
     const int strip_rows = s.tile_length > 0 ? s.tile_length : 0x7FFFFFFF;
     const int planes = std::min(std::max(s.samples_per_pixel, 1), 4);
@@ -72,7 +77,10 @@ void leaf_planes_load_raw(DecoderSession& s) {
 }
 
 void rgb48_load_raw(DecoderSession& s) {
-    if (!legacy::image_ready(s) || s.half_grid) return;
+    if (!legacy::image_ready(s) || s.half_grid) {
+        count_undecodable(s);
+        return;
+    }
     auto row_buf = scratch<uint16_t>(static_cast<size_t>(s.width) * 3);
     for (int row = 0; row < s.height; ++row) {
         s.read_u16_block(row_buf.data(), row_buf.size());

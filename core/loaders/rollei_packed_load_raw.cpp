@@ -10,7 +10,10 @@
 namespace ostel::core {
 
 void rollei_packed_load_raw(DecoderSession& s) {
-    if (!legacy::image_ready(s) || s.stored_width <= 0) return;
+    if (!legacy::image_ready(s) || s.stored_width <= 0) {
+        count_undecodable(s);
+        return;
+    }
     const int64_t raw_w = s.stored_width;
     auto store = [&](int64_t pos, uint32_t value) {
         const int64_t row = pos / raw_w - s.crop_top;
@@ -21,8 +24,11 @@ void rollei_packed_load_raw(DecoderSession& s) {
     int64_t front = 0;
     int64_t back = raw_w * s.stored_height * 5 / 8;
     uint32_t buffer = 0;
+    // Eight values per group, the whole sensor in all.
+    const int64_t groups = (raw_w * s.stored_height + 7) / 8;
+    int64_t read = 0;
     uint8_t group[10];
-    while (s.read(group, 1, 10) == 10) {
+    for (; read < groups && s.read(group, 1, 10) == 10; ++read) {
         for (int i = 0; i < 10; i += 2) {
             store(front++, uint32_t(group[i]) << 8 | group[i + 1]);
             buffer = (buffer << 6) | (group[i] >> 2);
@@ -31,6 +37,7 @@ void rollei_packed_load_raw(DecoderSession& s) {
         store(back++, buffer >> 10);
         store(back++, buffer);
     }
+    if (read < groups) ++s.short_read_count;  // the data ended early
     s.white_level = 1023;
 }
 

@@ -1,6 +1,14 @@
 #include "core/loaders/loaders.h"
 
+#include <algorithm>
+
 namespace ostel::core {
+
+void count_undecodable(DecoderSession& s) {
+    // A model rule may have set the counter below zero to forgive a known
+    // shortfall at the end of its data; that must not hide this error.
+    s.short_read_count = std::max(s.short_read_count, 0) + 1;
+}
 
 // One case per loader that exists; the refusal marker and none load nothing.
 void run_loader(DecoderSession& s, LoaderId id) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/identify/limits.h"
 #include "core/ljpeg/bit_reader.h"
 #include "core/loaders/legacy_support.h"
 #include "core/loaders/loaders.h"
@@ -136,7 +137,10 @@ void fill_holes(DecoderSession& s, unsigned holes) {
 }  // namespace
 
 void smal_v6_loader(DecoderSession& s) {
-    if (!legacy::image_ready(s) || s.stored_width <= 0) return;
+    if (!legacy::image_ready(s) || s.stored_width <= 0) {
+        count_undecodable(s);
+        return;
+    }
     s.seek(16);
     const Segment seg{0, s.read_u16()};
     const Segment end{int64_t(s.stored_width) * s.stored_height, INT_MAX};
@@ -145,10 +149,20 @@ void smal_v6_loader(DecoderSession& s) {
 }
 
 void smal_v9_loader(DecoderSession& s) {
-    if (!legacy::image_ready(s) || s.stored_width <= 0) return;
+    if (!legacy::image_ready(s) || s.stored_width <= 0) {
+        count_undecodable(s);
+        return;
+    }
     s.seek(67);
     const uint32_t table_pos = s.read_u32();
     const unsigned count = legacy::read_byte(s);
+    // A segment table outside the file leaves nothing to decode; so does an
+    // empty one, though the steps after the segments still run.
+    if (!limits::within_file(s, table_pos, int64_t(count) * 8)) {
+        count_undecodable(s);
+        return;
+    }
+    if (count == 0) count_undecodable(s);
     std::vector<Segment> segs(count + 1);
     s.seek(table_pos);
     for (unsigned i = 0; i < count; ++i) {

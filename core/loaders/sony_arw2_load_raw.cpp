@@ -11,18 +11,23 @@ namespace ostel::core {
 
 void sony_arw2_load_raw(DecoderSession& s) {
     const int raw_width = s.stored_width;
-    if (raw_width <= 0 || s.height <= 0 || s.lin_table.size() < 0x1000) return;
+    if (raw_width <= 0 || s.height <= 0 || s.lin_table.size() < 0x1000) {
+        count_undecodable(s);
+        return;
+    }
     const uint16_t* curve = s.lin_table.data();
     // The last 7-bit field of a group reads one byte past it; the padding
     // keeps that read inside the buffer for the last group of a row.
     std::vector<uint8_t> line(static_cast<size_t>(raw_width) + 2, 0);
     const int64_t groups_in_row = raw_width / 16;
+    bool rows_too_short = false;
     for (int row = 0; row < s.height; ++row) {
         loader_detail::read_row_bytes(s, line.data(), static_cast<size_t>(raw_width));
         loader_detail::RowStore store(s, row);
         const uint8_t* dp = line.data();
         int64_t group = 0;
-        for (int col = 0; col < s.width - 30 && group < groups_in_row; dp += 16, ++group) {
+        int col = 0;
+        for (; col < s.width - 30 && group < groups_in_row; dp += 16, ++group) {
             const uint32_t word = s.get4(dp);
             const int max = word & 0x7FF;
             const int min = (word >> 11) & 0x7FF;
@@ -47,7 +52,10 @@ void sony_arw2_load_raw(DecoderSession& s) {
             }
             col -= (col & 1) ? 1 : 31;
         }
+        // Stored rows narrower than the image leave its right part empty.
+        if (col < s.width - 30) rows_too_short = true;
     }
+    if (rows_too_short) count_undecodable(s);
 }
 
 }  // namespace ostel::core

@@ -26,7 +26,10 @@ std::vector<uint16_t> code_table() {
 
 void sony_arw_huffman_load_raw(DecoderSession& s) {
     const int raw_width = s.stored_width, raw_height = s.stored_height;
-    if (raw_width <= 0 || raw_height <= 0) return;
+    if (raw_width <= 0 || raw_height <= 0) {
+        count_undecodable(s);
+        return;
+    }
     const std::vector<uint16_t> table = code_table();
     loader_detail::BitCursor bits(s);
     bits.reset();

@@ -50,9 +50,15 @@ private:
 
 void sony_load_raw(DecoderSession& s) {
     const int raw_width = s.stored_width;
-    if (raw_width <= 0 || s.height <= 0) return;
+    if (raw_width <= 0 || s.height <= 0) {
+        count_undecodable(s);
+        return;
+    }
     // Without the key header there is nothing to descramble with.
-    if (s.file_size() <= kKeyPointer || s.file_size() < kKeyBlock + 40) return;
+    if (s.file_size() <= kKeyPointer || s.file_size() < kKeyBlock + 40) {
+        count_undecodable(s);
+        return;
+    }
     s.seek(kKeyPointer);
     const int skip = s.getc();
     s.seek(int64_t(skip) * 4 - 1, SEEK_CUR);

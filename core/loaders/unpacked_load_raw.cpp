@@ -7,7 +7,10 @@
 namespace ostel::core {
 
 void unpacked_load_raw(DecoderSession& s) {
-    if (s.stored_width <= 0 || s.height <= 0) return;
+    if (s.stored_width <= 0 || s.height <= 0) {
+        count_undecodable(s);
+        return;
+    }
     const int raw_width = s.stored_width;
     s.seek((int64_t(raw_width) * s.crop_top + s.crop_left) * 2, SEEK_CUR);
     std::vector<uint16_t> line(static_cast<size_t>(raw_width));

@@ -213,6 +213,7 @@ TEST(LjpegLoaders, SubsampledLumaChromaLayouts) {
     s.cfa_pattern = 0;
     sraw_ycc_load_raw(s);
     EXPECT_EQ(s.white_level, 0);
+    EXPECT_EQ(s.short_read_count, 1);
 }
 
 TEST(LjpegLoaders, DngTilesOverhangingTheImage) {
@@ -292,4 +293,68 @@ TEST(LjpegLoaders, HostileSizesEndQuickly) {
     tiles.tile_width = 0;
     dng_lossless_tiles_load_raw(tiles);
     EXPECT_EQ(tiles.tell(), 0);
+}
+
+namespace {
+
+// A lossless stream of lines x (2 x wide) samples of 700, its frame header
+// optionally relabelled as another JPEG process.
+std::vector<uint8_t> flat_stream(int wide, int lines, int frame_marker) {
+    LjpegParams params;
+    params.wide = wide;
+    params.high = lines;
+    auto bytes = LjpegWriter::encode(params, Lines(size_t(lines), std::vector<uint16_t>(size_t(2 * wide), 700)));
+    for (size_t i = 0; i + 1 < bytes.size(); ++i)
+        if (bytes[i] == 0xFF && bytes[i + 1] == 0xC3) bytes[i + 1] = static_cast<uint8_t>(frame_marker);
+    return bytes;
+}
+
+}  // namespace
+
+TEST(LjpegLoaders, StreamsThatCannotFillTheImageAreCounted) {
+    // An 8 x 4 raw array in one stream, or in two 4 x 4 tiles.
+    const int raw_w = 8, raw_h = 4;
+    struct Case {
+        const char* what;
+        int lines;
+        int frame_marker;
+    };
+    const Case cases[] = {
+        {"complete lossless stream", raw_h, 0xC3},
+        {"extended DCT frame", raw_h, 0xC1},
+        {"baseline DCT frame", raw_h, 0xC0},
+        {"fewer lines than the image", raw_h / 2, 0xC3},
+    };
+    for (const Case& c : cases) {
+        const bool lossless = c.frame_marker == 0xC3;
+        const bool complete = lossless && c.lines == raw_h;
+
+        DecoderSession whole;
+        prepare(whole, flat_stream(raw_w / 2, c.lines, c.frame_marker), raw_w, raw_h, 0, 0, raw_w, raw_h);
+        whole.cfa_pattern = kBayer;
+        lossless_image_load_raw(whole);
+        EXPECT_EQ(whole.short_read_count > 0, !complete) << "whole image: " << c.what;
+        EXPECT_EQ(at(whole, 0, 0), lossless ? 700 : 0) << "whole image: " << c.what;
+
+        ostel::test::ByteBuilder file(true);
+        file.zeros(8);
+        const size_t list = file.size();
+        file.zeros(8);
+        for (int t = 0; t < 2; ++t) {
+            file.patch_u32(list + 4 * size_t(t), static_cast<uint32_t>(file.size()));
+            file.raw(flat_stream(2, c.lines, c.frame_marker));
+        }
+        DecoderSession tiles;
+        prepare(tiles, file.take(), raw_w, raw_h, 0, 0, raw_w, raw_h);
+        tiles.cfa_pattern = kBayer;
+        tiles.samples_per_pixel = 1;
+        tiles.raw_count = 1;
+        tiles.tile_width = 4;
+        tiles.tile_length = 4;
+        tiles.dng_version = 0x01040000;
+        tiles.seek(static_cast<int64_t>(list));
+        dng_lossless_tiles_load_raw(tiles);
+        EXPECT_EQ(tiles.short_read_count > 0, !complete) << "tiles: " << c.what;
+        EXPECT_EQ(at(tiles, 0, 5), lossless ? 700 : 0) << "tiles: " << c.what;
+    }
 }

@@ -76,6 +76,12 @@ std::vector<uint8_t> sof(int bits, int high, int wide, int comps) {
     return segment(0xC3, body);
 }
 
+// The same segment under another frame marker.
+std::vector<uint8_t> frame_as(int tag, std::vector<uint8_t> frame) {
+    frame[1] = static_cast<uint8_t>(tag);
+    return frame;
+}
+
 std::vector<uint8_t> sos(int comps, int psv = 1, int point_transform = 0) {
     std::vector<uint8_t> body = {static_cast<uint8_t>(comps)};
     for (int c = 0; c < comps; ++c) body.insert(body.end(), {static_cast<uint8_t>(c + 1), 0});
@@ -224,6 +230,12 @@ TEST(LjpegStream, HeaderRefusesWhatCannotBeDecoded) {
         {"no table at all", join({sof(12, 4, 4, 2), sos(2)})},
         {"only an AC table", join({dht({0x10}), sof(12, 4, 4, 2), sos(2)})},
         {"table cut short", join({segment(0xC4, {0, 0, 0, 9}), sof(12, 4, 4, 2), sos(2)})},
+        // Frames of the other JPEG processes, as lossy DNG tiles hold them.
+        {"baseline DCT frame", join({dht({0}), frame_as(0xC0, sof(8, 4, 4, 2)), sos(2)})},
+        {"extended 12-bit DCT frame", join({dht({0}), frame_as(0xC1, sof(12, 4, 4, 2)), sos(2)})},
+        {"progressive DCT frame", join({dht({0}), frame_as(0xC2, sof(12, 4, 4, 2)), sos(2)})},
+        {"arithmetic lossless frame", join({dht({0}), frame_as(0xCB, sof(12, 4, 4, 2)), sos(2)})},
+        {"DCT frame before a lossless one", join({dht({0}), frame_as(0xC1, sof(12, 4, 4, 2)), sof(12, 4, 4, 2), sos(2)})},
     };
     for (const Case& c : cases) {
         LjpegHeader jh;

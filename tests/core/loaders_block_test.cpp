@@ -234,6 +234,7 @@ TEST(AdobeDngUncompressedLoader, PackedRowsStartOnByteBoundaries) {
     deep.file(std::vector<uint8_t>(64, 0x11));
     ostel::core::adobe_dng_load_raw_nc(deep.s);
     EXPECT_TRUE(deep.image_is_zero());
+    EXPECT_EQ(deep.s.short_read_count, 1);  // samples it cannot hold are not a decoded image
 }
 
 TEST(RawLoaders, TruncatedDataIsCountedAndEndsCleanly) {
@@ -253,9 +254,10 @@ TEST(RawLoaders, TruncatedDataIsCountedAndEndsCleanly) {
         ostel::core::run_loader(t.s, id);
         EXPECT_GE(t.s.short_read_count, 1) << ostel::core::loader_name(id);
     }
-    // Without its key header the SRF loader leaves the image alone.
+    // Without its key header the SRF loader leaves the image alone and says so.
     LoaderSession t(64, 64, 60, 60);
     t.file(std::vector<uint8_t>(1000, 0x5A));
     ostel::core::sony_load_raw(t.s);
     EXPECT_TRUE(t.image_is_zero());
+    EXPECT_EQ(t.s.short_read_count, 1);
 }

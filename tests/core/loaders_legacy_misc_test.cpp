@@ -103,26 +103,19 @@ TEST(SmalV9Loader, HoleRowsAreInterpolated) {
 }
 
 // Every loader of the family, on data that is too short or random, must end
-// without touching memory outside the image, without hanging, and (where it
-// reads fixed amounts) with the data errors counted.
+// without touching memory outside the image, without hanging, and with the
+// data errors counted: a short file never passes for a decoded image.
 TEST(LegacyLoadersHostile, TruncatedAndRandomInputEndsCleanly) {
-    struct Case {
-        LoaderId id;
-        bool counts_short_reads;
-    };
-    const Case cases[] = {
-        {LoaderId::phase_one_load_raw, true},    {LoaderId::phase_one_load_raw_c, true},
-        {LoaderId::sinar_4shot_load_raw, true},  {LoaderId::leaf_planes_load_raw, true},
-        {LoaderId::rgb48_load_raw, true},        {LoaderId::hasselblad_ljpeg_load_raw, false},
-        {LoaderId::kodak_yrgb_load_raw, true},   {LoaderId::kodak_262_load_raw, true},
-        {LoaderId::kodak_block_load_raw, true},  {LoaderId::kodak_ycc_load_raw, true},
-        {LoaderId::kodak_rgb16_load_raw, true},  {LoaderId::kodak_thumb_rgb_load_raw, true},
-        {LoaderId::minolta_rd175_loader, true},  {LoaderId::rollei_packed_load_raw, false},
-        {LoaderId::smal_v6_loader, false},       {LoaderId::smal_v9_loader, false},
-        {LoaderId::canon_600_loader, true},
+    const LoaderId ids[] = {
+        LoaderId::phase_one_load_raw,   LoaderId::phase_one_load_raw_c,      LoaderId::sinar_4shot_load_raw,
+        LoaderId::leaf_planes_load_raw, LoaderId::rgb48_load_raw,            LoaderId::hasselblad_ljpeg_load_raw,
+        LoaderId::kodak_yrgb_load_raw,  LoaderId::kodak_262_load_raw,        LoaderId::kodak_block_load_raw,
+        LoaderId::kodak_ycc_load_raw,   LoaderId::kodak_rgb16_load_raw,      LoaderId::kodak_thumb_rgb_load_raw,
+        LoaderId::minolta_rd175_loader, LoaderId::rollei_packed_load_raw,    LoaderId::smal_v6_loader,
+        LoaderId::smal_v9_loader,       LoaderId::canon_600_loader,
     };
     std::mt19937 rng(7);
-    for (const Case& c : cases)
+    for (const LoaderId id : ids)
         for (const size_t size : {size_t(0), size_t(5), size_t(3000)}) {
             std::vector<uint8_t> bytes(size);
             for (auto& v : bytes) v = static_cast<uint8_t>(rng());
@@ -137,9 +130,11 @@ TEST(LegacyLoadersHostile, TruncatedAndRandomInputEndsCleanly) {
             s.tile_length = 3;
             s.thumb_format = (7 << 5) | 31;
             prepare(s, bytes, {40, 24, 36, 22, 1, 2, 0x94949494});
-            ostel::core::run_loader(s, c.id);
-            const std::string what = std::string(ostel::core::loader_name(c.id)) + " size " + std::to_string(size);
+            ostel::core::run_loader(s, id);
+            const std::string what = std::string(ostel::core::loader_name(id)) + " size " + std::to_string(size);
             EXPECT_EQ(s.image.size(), size_t(s.image_width) * size_t(s.image_height)) << what;
-            if (c.counts_short_reads && size < 3000) EXPECT_GT(s.short_read_count, 0) << what;
+            if (size < 3000) {
+                EXPECT_GT(s.short_read_count, 0) << what;
+            }
         }
 }

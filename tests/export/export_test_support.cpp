@@ -66,6 +66,33 @@ ReadImage read_tiff(const std::string& path) {
     return out;
 }
 
+TiffExif read_tiff_exif(const std::string& path) {
+    TiffExif out;
+    std::unique_ptr<TIFF, void (*)(TIFF*)> tif(TIFFOpen(path.c_str(), "r"), TIFFClose);
+    uint64_t offset = 0;
+    if (!tif || !TIFFGetField(tif.get(), TIFFTAG_EXIFIFD, &offset) || !TIFFReadEXIFDirectory(tif.get(), offset))
+        return out;
+    out.found = true;
+    // libtiff hands a rational back as a float or a double, as its field
+    // table says.
+    auto rational = [&](ttag_t tag) -> double {
+        const TIFFField* field = TIFFFindField(tif.get(), tag, TIFF_ANY);
+        if (!field) return 0;
+        if (TIFFFieldSetGetSize(field) == 8) {
+            double d = 0;
+            return TIFFGetField(tif.get(), tag, &d) ? d : 0;
+        }
+        float f = 0;
+        return TIFFGetField(tif.get(), tag, &f) ? f : 0;
+    };
+    out.exposure_time = rational(EXIFTAG_EXPOSURETIME);
+    out.f_number = rational(EXIFTAG_FNUMBER);
+    const char* text = nullptr;
+    if (TIFFGetField(tif.get(), EXIFTAG_DATETIMEORIGINAL, &text) && text) out.date_time_original = text;
+    if (TIFFGetField(tif.get(), EXIFTAG_DATETIMEDIGITIZED, &text) && text) out.date_time_digitized = text;
+    return out;
+}
+
 ReadImage read_jpeg(const std::string& path) {
     ReadImage out;
     std::FILE* f = std::fopen(path.c_str(), "rb");
@@ -120,9 +147,9 @@ bool lcms_opens(const std::vector<uint8_t>& profile) {
     return rgb;
 }
 
-std::string exiftool_json(const std::string& path) {
+std::string exiftool_json(const std::string& path, bool printed) {
     if (std::system("exiftool -ver >/dev/null 2>&1") != 0) return {};
-    const std::string command = "exiftool -j -n '" + path + "' 2>/dev/null";
+    const std::string command = std::string("exiftool -j ") + (printed ? "" : "-n ") + "'" + path + "' 2>/dev/null";
     std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
     if (!pipe) return {};
     std::string text;

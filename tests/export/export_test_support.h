@@ -35,8 +35,18 @@ ReadImage read_jpeg(const std::string& path);
 std::vector<uint8_t> srgb_profile();
 bool lcms_opens(const std::vector<uint8_t>& profile);
 
-// exiftool's JSON record of the file (-j -n), or an empty string when
+// exiftool's JSON record of the file (-j -n, or -j with values printed as
+// exiftool shows them to people when `printed`), or an empty string when
 // exiftool is not installed.
-std::string exiftool_json(const std::string& path);
+std::string exiftool_json(const std::string& path, bool printed = false);
+
+// The shooting items of a TIFF file's Exif directory as libtiff reads them;
+// `found` is false when the file has none.
+struct TiffExif {
+    bool found = false;
+    double exposure_time = 0, f_number = 0;
+    std::string date_time_original, date_time_digitized;
+};
+TiffExif read_tiff_exif(const std::string& path);
 
 }  // namespace ostel::exporting::test

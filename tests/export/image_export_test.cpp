@@ -225,9 +225,9 @@ TEST(ImageExport, EightBitFormatsCarryTheExifItemsAndProfile) {
         EXPECT_EQ(record.value("Software", ""), "Ostel RAW Pro 0.99");
         EXPECT_EQ(record.value("Artist", ""), "Jan Nov\xc3\xa1k");
         EXPECT_EQ(record.value("Copyright", ""), "(c) 2006 Jan");
-        EXPECT_EQ(record.value("ModifyDate", ""), "2006-05-04 13:14:15");
+        EXPECT_EQ(record.value("ModifyDate", ""), "2006:05:04 13:14:15");
         EXPECT_EQ(record.value("ColorSpace", 0), 1);
-        EXPECT_NEAR(record.value("ExposureTime", 0.0), 0.008, 1e-4);
+        EXPECT_DOUBLE_EQ(record.value("ExposureTime", 0.0), 0.008);
         EXPECT_NEAR(record.value("ApertureValue", 0.0), 5.6, 0.01);  // exiftool shows the f-number
         EXPECT_EQ(record.value("ISO", 0), 400);
         EXPECT_NEAR(record.value("FocalLength", 0.0), 50.0, 1e-3);
@@ -255,25 +255,77 @@ TEST(ImageExport, SixteenBitTiffCarriesItsTextTags) {
     EXPECT_EQ(record.value("Model", ""), "EOS 30D");
     EXPECT_EQ(record.value("Artist", ""), "A");
     EXPECT_EQ(record.value("Copyright", ""), "C");
-    EXPECT_EQ(record.value("ModifyDate", ""), "2006-05-04 13:14:15");
+    EXPECT_EQ(record.value("ModifyDate", ""), "2006:05:04 13:14:15");
     EXPECT_EQ(record.value("BitsPerSample", ""), "16 16 16");
+}
+
+// The dates, the exposure time as cameras state it, and the f-number beside
+// the aperture value, in every format; nothing for values never recorded.
+TEST(ImageExport, EveryFormatCarriesExifDatesAndExactShotValues) {
+    TempDir dir;
+    const auto rgb = coordinate_image(kW, kH, 256);
+    ShootingData shot = sample_shot();
+    shot.shutter = double(0.0025f);  // 1/400 s as the decoder's float holds it
+    shot.aperture = double(5.6f);
+    ShootingData unknown;
+    unknown.make = "Canon";
+    for (SaveMode mode : {SaveMode::jpeg, SaveMode::tiff8, SaveMode::tiff16}) {
+        const std::string path = dir.file(mode == SaveMode::jpeg ? "x.jpg" : mode == SaveMode::tiff8 ? "x8.tif" : "x16.tif");
+        ExportRequest rq = request_for(rgb, mode);
+        rq.shot = shot;
+        ASSERT_TRUE(export_image(path, rq).written);
+        SCOPED_TRACE(path);
+
+        if (mode != SaveMode::jpeg) {
+            const test::TiffExif exif = test::read_tiff_exif(path);
+            ASSERT_TRUE(exif.found);
+            // libtiff reads rationals as floats; exiftool below sees the fractions.
+            EXPECT_FLOAT_EQ(float(exif.exposure_time), 0.0025f);
+            EXPECT_FLOAT_EQ(float(exif.f_number), 5.6f);
+            EXPECT_EQ(exif.date_time_original, "2006:05:04 13:14:15");
+            EXPECT_EQ(exif.date_time_digitized, "2006:05:04 13:14:15");
+        }
+
+        const std::string printed = test::exiftool_json(path, true);
+        if (printed.empty()) GTEST_SKIP() << "exiftool not installed; Exif items not checked";
+        const auto shown = nlohmann::json::parse(printed).at(0);
+        EXPECT_EQ(shown.value("ExposureTime", ""), "1/400");
+        EXPECT_EQ(shown.value("ModifyDate", ""), "2006:05:04 13:14:15");
+        EXPECT_EQ(shown.value("DateTimeOriginal", ""), "2006:05:04 13:14:15");
+        EXPECT_EQ(shown.value("CreateDate", ""), "2006:05:04 13:14:15");
+        const auto record = nlohmann::json::parse(test::exiftool_json(path)).at(0);
+        EXPECT_DOUBLE_EQ(record.value("ExposureTime", 0.0), 0.0025);  // not 24/10000
+        EXPECT_DOUBLE_EQ(record.value("FNumber", 0.0), 5.6);
+        EXPECT_NEAR(record.value("ApertureValue", 0.0), 5.6, 0.01);
+        EXPECT_EQ(record.value("ISO", 0), 400);
+
+        const std::string bare = dir.file(mode == SaveMode::jpeg ? "u.jpg" : mode == SaveMode::tiff8 ? "u8.tif" : "u16.tif");
+        rq.shot = unknown;
+        ASSERT_TRUE(export_image(bare, rq).written);
+        const auto none = nlohmann::json::parse(test::exiftool_json(bare)).at(0);
+        for (const char* key : {"ExposureTime", "FNumber", "ApertureValue", "FocalLength", "ISO", "ModifyDate",
+                                "DateTimeOriginal", "CreateDate"})
+            EXPECT_FALSE(none.contains(key)) << key;
+    }
 }
 
 TEST(MetadataItems, UnknownOrExtremeShotValuesStayRepresentable) {
     ShootingData shot;  // nothing recorded
     MetadataItems none = metadata_items(shot, "", "");
     EXPECT_FALSE(none.exposure_time);
+    EXPECT_FALSE(none.f_number);
     EXPECT_FALSE(none.aperture_value);
     EXPECT_FALSE(none.focal_length);
     EXPECT_FALSE(none.iso);
 
-    shot.shutter = 1e6;         // beyond a 32-bit numerator at 1/10000
+    shot.shutter = 1e10;        // beyond a 32-bit numerator
     shot.aperture = 1.0;        // APEX 0
     shot.iso = 102400;          // beyond 16 bits
     shot.focal_length = 24.56789;
     MetadataItems big = metadata_items(shot, "", "");
     ASSERT_TRUE(big.exposure_time && big.aperture_value && big.iso && big.focal_length);
     EXPECT_EQ(big.exposure_time->numerator, 4294967295u);
+    EXPECT_EQ(big.exposure_time->denominator, 1u);
     EXPECT_EQ(big.aperture_value->numerator, 0u);
     EXPECT_EQ(*big.iso, 65535);
     EXPECT_EQ(big.focal_length->numerator, 245678u);  // truncated, not rounded
@@ -281,6 +333,46 @@ TEST(MetadataItems, UnknownOrExtremeShotValuesStayRepresentable) {
 
     shot.aperture = 2.8;
     EXPECT_EQ(metadata_items(shot, "", "").aperture_value->numerator, 29708u);  // 20000 log2 2.8
+}
+
+TEST(MetadataItems, ExposureTimesAndFNumbersAreTheStatedFractions) {
+    struct Case {
+        double value;
+        uint32_t numerator, denominator;
+    };
+    // Float inputs, as the decoder holds them.
+    const Case exposures[] = {
+        {double(0.0025f), 1, 400},  {double(1.0f / 8), 1, 8},    {double(1.0f / 3), 1, 3},
+        {double(1.0f / 8000), 1, 8000}, {double(0.3f), 3, 10}, {double(0.0024f), 3, 1250},
+        {1.0, 1, 1},                {double(2.5f), 5, 2},        {double(1.3f), 13, 10},
+        {30.0, 30, 1},
+    };
+    for (const Case& c : exposures) {
+        const auto r = exposure_rational(c.value);
+        ASSERT_TRUE(r) << c.value;
+        EXPECT_EQ(r->numerator, c.numerator) << c.value;
+        EXPECT_EQ(r->denominator, c.denominator) << c.value;
+    }
+    const Case f_numbers[] = {{double(5.6f), 28, 5}, {double(1.4f), 7, 5}, {double(0.95f), 19, 20}, {22.0, 22, 1}};
+    for (const Case& c : f_numbers) {
+        ShootingData shot;
+        shot.aperture = c.value;
+        const auto r = metadata_items(shot, "", "").f_number;
+        ASSERT_TRUE(r) << c.value;
+        EXPECT_EQ(r->numerator, c.numerator) << c.value;
+        EXPECT_EQ(r->denominator, c.denominator) << c.value;
+    }
+    for (const double bad : {0.0, -0.01, std::nan(""), HUGE_VAL}) {
+        EXPECT_FALSE(exposure_rational(bad)) << bad;
+        EXPECT_FALSE(decimal_rational(bad)) << bad;
+    }
+}
+
+TEST(MetadataItems, DatesTakeTheExifForm) {
+    EXPECT_EQ(exif_date("2006-05-04 13:14:15"), "2006:05:04 13:14:15");
+    EXPECT_EQ(exif_date("2006:05:04 13:14:15"), "2006:05:04 13:14:15");
+    for (const char* bad : {"", "2006-05-04", "2006-05-04T13:14:15", "2006-05-04 13:14:15Z", "20x6-05-04 13:14:15"})
+        EXPECT_EQ(exif_date(bad), "") << bad;
 }
 
 TEST(MetadataItems, TextsAreLimitedWholeCharacters) {

@@ -1,0 +1,98 @@
+// Files whose raw data the selected loader cannot decode, built from
+// simulated files by changing one field: the decode must either refuse the
+// file or count data errors, never hand back an empty image as a good one.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "core/session/decoder_session.h"
+#include "core/thumb/entries.h"
+#include "tools/simcam/formats.h"
+
+namespace {
+
+using ostel::core::DecoderSession;
+using namespace ostel::simcam;
+
+std::vector<uint8_t> simulated(Format format) {
+    Camera camera = camera_for(format, 64, 48);
+    camera.noise_sigma = 4;
+    return write_raw(format, render_mosaic(Scene{}, camera), camera);
+}
+
+// Replaces every occurrence of a byte sequence; returns how many there were.
+int replace_all(std::vector<uint8_t>& bytes, const std::vector<uint8_t>& from, const std::vector<uint8_t>& to) {
+    int found = 0;
+    for (auto it = bytes.begin(); (it = std::search(it, bytes.end(), from.begin(), from.end())) != bytes.end();) {
+        it = std::copy(to.begin(), to.end(), it);
+        ++found;
+    }
+    return found;
+}
+
+bool image_is_zero(const DecoderSession& s) {
+    return std::all_of(s.image.begin(), s.image.end(), [](const ostel::core::Pixel4& p) {
+        return p[0] == 0 && p[1] == 0 && p[2] == 0 && p[3] == 0;
+    });
+}
+
+}  // namespace
+
+TEST(UndecodableData, LossyJpegFramesAreRefusedOrCountedNotDecodedToBlack) {
+    // Tiles or whole images whose frame header says DCT (8-bit baseline or
+    // 12-bit extended) instead of lossless: what lossy DNG tiles look like
+    // to the lossless decoder. DNG tiles reach the loader, which counts them;
+    // a raw image that identification sizes from its frame header may
+    // already be refused there.
+    for (const Format format : {Format::dng_ljpeg, Format::cr2})
+        for (const uint8_t frame : {uint8_t(0xC0), uint8_t(0xC1)}) {
+            std::vector<uint8_t> file = simulated(format);
+            ASSERT_GT(replace_all(file, {0xFF, 0xC3}, {0xFF, frame}), 0);
+            DecoderSession s;
+            s.input = ostel::core::ByteSource(std::move(file));
+            ostel::core::decode(s);
+            const std::string what = std::string(format_name(format)) + " frame " + std::to_string(frame);
+            if (format == Format::dng_ljpeg) ASSERT_NE(s.raw_count, 0) << what;
+            if (s.raw_count == 0) continue;
+            EXPECT_GT(s.short_read_count, 0) << what;
+            EXPECT_TRUE(image_is_zero(s)) << what;
+        }
+}
+
+TEST(UndecodableData, TiledUncompressedDngIsRefused) {
+    // The tile grid relabelled as uncompressed: reading rows from the data
+    // offset would decode the tile offset list as pixels.
+    std::vector<uint8_t> file = simulated(Format::dng_ljpeg);
+    // Compression (259), SHORT, count 1, value 7, little-endian.
+    ASSERT_EQ(replace_all(file, {0x03, 0x01, 0x03, 0x00, 0x01, 0x00, 0x00, 0x00, 0x07, 0x00},
+                          {0x03, 0x01, 0x03, 0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x00}),
+              1);
+    DecoderSession s;
+    s.input = ostel::core::ByteSource(std::move(file));
+    ostel::core::decode(s);
+    EXPECT_EQ(s.raw_count, 0);
+    EXPECT_TRUE(s.image.empty());
+}
+
+TEST(UndecodableData, UncompressedDataRunningPastTheFileEndIsCounted) {
+    // The strip offset moved so close to the end of the file that only 100
+    // bytes of the image data could be there.
+    for (const Format format : {Format::dng, Format::nef, Format::pef}) {
+        std::vector<uint8_t> file = simulated(format);
+        const bool little = file[0] == 'I';
+        // StripOffsets (273), LONG, count 1, in the file's byte order.
+        const std::vector<uint8_t> entry = little ? std::vector<uint8_t>{0x11, 0x01, 0x04, 0x00, 1, 0, 0, 0}
+                                                  : std::vector<uint8_t>{0x01, 0x11, 0x00, 0x04, 0, 0, 0, 1};
+        const auto at = std::search(file.begin(), file.end(), entry.begin(), entry.end());
+        ASSERT_NE(at, file.end()) << format_name(format);
+        const uint32_t near_end = static_cast<uint32_t>(file.size()) - 100;
+        for (int i = 0; i < 4; ++i)
+            at[8 + i] = static_cast<uint8_t>(near_end >> (little ? 8 * i : 8 * (3 - i)));
+        DecoderSession s;
+        s.input = ostel::core::ByteSource(std::move(file));
+        ostel::core::decode(s);
+        ASSERT_NE(s.raw_count, 0) << format_name(format);
+        EXPECT_GT(s.short_read_count, 0) << format_name(format);
+    }
+}
