@@ -23,7 +23,8 @@ struct LabMatrix {
 // A matrix that cannot be normalised or inverted counts as sRGB primaries.
 LabMatrix lab_matrix_for_camera(const float xyz_to_camera[3][3]);
 
-// The positions of the filters bar, each clamped to its slider range.
+// The positions of the filters bar; clamped() brings each into its
+// slider's range.
 struct FilterControls {
     double sharpness = 0;        // 0..50
     double radius_position = 1;  // 0..35, see sharpening_radius()
