@@ -29,15 +29,7 @@ constexpr int kWidth = 320, kHeight = 240;
 double srgb_decode(double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); }
 
 cmsCIELab lab_of(const uint16_t* px) {
-    double rgb[3];
-    for (int c = 0; c < 3; ++c) rgb[c] = srgb_decode(px[c] / 65535.0);
-    const cmsCIEXYZ xyz{0.4124564 * rgb[0] + 0.3575761 * rgb[1] + 0.1804375 * rgb[2],
-                        0.2126729 * rgb[0] + 0.7151522 * rgb[1] + 0.0721750 * rgb[2],
-                        0.0193339 * rgb[0] + 0.1191920 * rgb[1] + 0.9503041 * rgb[2]};
-    const cmsCIEXYZ d65{0.95047, 1.0, 1.08883};
-    cmsCIELab lab;
-    cmsXYZ2Lab(&d65, &lab, &xyz);
-    return lab;
+    return test::lab_of_linear_srgb({srgb_decode(px[0] / 65535.0), srgb_decode(px[1] / 65535.0), srgb_decode(px[2] / 65535.0)});
 }
 
 struct PatchStats {
