@@ -178,7 +178,7 @@ int main(int argc, char** argv) {
     if (peak_mode == "diffusion") {
         staged_run(input, output, kAllFilters, 1);
     } else {
-        std::vector<std::string> args = {input, "-o", output, "--format", "tiff16"};
+        std::vector<std::string> args = {input, "-o", output, "--format", "tiff16", "-y"};
         if (peak_mode == "filters")
             for (const auto& [k, v] : kAllFilters) {
                 args.push_back("--set");
@@ -205,7 +205,7 @@ int main(int argc, char** argv) {
         for (const auto& [name, seconds] : staged_run(input, output)) stages[name].push_back(seconds);
         const Clock::time_point t = Clock::now();
         std::ostringstream o, e;
-        ostel::cli::command_convert({input, "-o", output, "--format", "tiff16"}, o, e);
+        ostel::cli::command_convert({input, "-o", output, "--format", "tiff16", "-y"}, o, e);
         walls.push_back(seconds_since(t));
     }
     std::filesystem::remove(output);

@@ -33,14 +33,17 @@ std::unique_ptr<persistence::SettingsDatabase> open_settings_database(std::ostre
     return database;
 }
 
-StoredControls::StoredControls(const develop::MapControlSource& given) : given_(given) {
+StoredControls::StoredControls(const develop::MapControlSource& given, std::map<int, double> defaults)
+    : given_(given), defaults_(std::move(defaults)) {
     for (int tag : kDecodeTags) decoded_with_.push_back(value(tag));
 }
 
 double StoredControls::value(int tag) const {
     if (given_.values().count(tag)) return given_.value(tag);
     const auto stored = stored_.find(tag);
-    return stored != stored_.end() ? stored->second : given_.value(tag);
+    if (stored != stored_.end()) return stored->second;
+    const auto fallback = defaults_.find(tag);
+    return fallback != defaults_.end() ? fallback->second : given_.value(tag);
 }
 
 bool StoredControls::decode_controls_changed() const {

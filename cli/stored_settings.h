@@ -22,11 +22,12 @@ bool take_flag(std::vector<std::string>& args, const std::string& flag);
 std::unique_ptr<persistence::SettingsDatabase> open_settings_database(std::ostream& err);
 
 // The controls of one file of `convert --use-settings`: the options given
-// on the command line, else the positions stored for the image, else the
-// initial positions. Without a database it is just the given options.
+// on the command line, else the positions stored for the image, else
+// `defaults`, else the initial positions. Without a database it is the
+// given options over the defaults.
 class StoredControls : public develop::ControlSource, public persistence::ControlPanel {
 public:
-    explicit StoredControls(const develop::MapControlSource& given);
+    explicit StoredControls(const develop::MapControlSource& given, std::map<int, double> defaults = {});
 
     double value(int tag) const override;
     std::string text(int tag) const override { return given_.text(tag); }
@@ -43,6 +44,7 @@ public:
 
 private:
     develop::MapControlSource given_;
+    std::map<int, double> defaults_;
     std::map<int, int> stored_;
     std::vector<double> decoded_with_;
 };

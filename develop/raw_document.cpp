@@ -160,6 +160,8 @@ void RawDocument::copy_from_session(const core::DecoderSession& s) {
     shooting_.aperture = s.f_number;
     shooting_.focal_length = s.focal_length;
     shooting_.black_level = s.black_level;
+    shooting_.orientation = s.orientation;
+    shooting_.data_errors = s.short_read_count;
     shooting_.capture_time = s.capture_time;
     shooting_.capture_text = capture_text(s.capture_time);
 }

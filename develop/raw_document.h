@@ -97,6 +97,8 @@ struct ShootingData {
     std::string make, model;
     float iso = 0, shutter = 0, aperture = 0, focal_length = 0;
     int black_level = 0;
+    int orientation = 0;        // the decoder's orientation code (0 as stored, 3, 5, 6 turned)
+    int data_errors = 0;        // reads the loader found short or corrupt: the image is incomplete
     int64_t capture_time = 0;   // seconds since 1970 in the camera's clock
     std::string capture_text;   // "YYYY-MM-DD hh:mm:ss", empty when unknown
 };
