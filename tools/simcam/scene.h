@@ -16,6 +16,15 @@ enum class SceneKind : uint8_t {
     composite,  // chart on top, ramp, edges and flat field in a strip below
     slanted_edge,  // left half: dark and light grey meeting at a slightly tilted
                    // edge; right half: a grey patch above a colour patch
+    // Chart in the middle of the frame, in a ring coloured so that chart and
+    // ring average to neutral grey, on a neutral surround: grey-world balance
+    // holds for any window that contains the ring.
+    framed_chart,
+};
+
+// Where the chart lies in a frame: rows [top, bottom), columns [left, right).
+struct ChartArea {
+    int top = 0, left = 0, bottom = 0, right = 0;
 };
 
 struct Scene {
@@ -25,6 +34,8 @@ struct Scene {
 
     // Linear RGB at sensor position (row, col) of a frame of the given size.
     Rgb sample(int row, int col, int height, int width) const;
+    // The chart's place in a frame of the given size.
+    ChartArea chart_area(int height, int width) const;
 };
 
 // Geometry of the slanted-edge scene, in sensor pixels: the edge passes
