@@ -279,14 +279,7 @@ void DocumentWorker::runSave(develop::RawDocument& document, const SaveJob& job)
         rq.mode = job.mode;
         rq.quality = job.quality;
         rq.replace_existing = job.replace_existing;
-        const develop::ShootingData& shot = document.shooting();
-        rq.shot.make = shot.make;
-        rq.shot.model = shot.model;
-        rq.shot.capture_time = shot.capture_text;
-        rq.shot.iso = shot.iso;
-        rq.shot.shutter = shot.shutter;
-        rq.shot.aperture = shot.aperture;
-        rq.shot.focal_length = shot.focal_length;
+        rq.shot = exporting::shooting_items(document.shooting());
         rq.artist = job.artist;
         rq.copyright = job.copyright;
         rq.icc_profile = document.output_profile();
