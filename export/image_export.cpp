@@ -3,6 +3,7 @@
 #include "develop/raw_document.h"
 
 #include <algorithm>
+#include <cctype>
 #include <new>
 
 #include "export/jpeg_writer.h"
@@ -146,6 +147,16 @@ ShootingData shooting_items(const develop::ShootingData& shot) {
 
 std::string with_mode_extension(const std::string& path, SaveMode mode) {
     return path + (mode == SaveMode::jpeg ? ".jpg" : is_png(mode) ? ".png" : ".tif");
+}
+
+bool has_mode_extension(const std::string& path, SaveMode mode) {
+    const size_t dot = path.find_last_of("./");
+    if (dot == std::string::npos || path[dot] != '.') return false;
+    std::string ext = path.substr(dot + 1);
+    for (char& c : ext) c = char(std::tolower(static_cast<unsigned char>(c)));
+    if (mode == SaveMode::jpeg) return ext == "jpg" || ext == "jpeg";
+    if (is_png(mode)) return ext == "png";
+    return ext == "tif" || ext == "tiff";
 }
 
 }  // namespace ostel::exporting

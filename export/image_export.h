@@ -68,4 +68,10 @@ ShootingData shooting_items(const develop::ShootingData& shot);
 // ".tif" otherwise.
 std::string with_mode_extension(const std::string& path, SaveMode mode);
 
+// Whether the path already ends in an extension of the format (".jpg" or
+// ".jpeg" for JPEG, ".tif" or ".tiff" for TIFF, ".png" for PNG, any case), so
+// that a typed name is kept as it is. Any other ending gets the format's
+// extension added, so TIFF data never lands under a ".jpg" name.
+bool has_mode_extension(const std::string& path, SaveMode mode);
+
 }  // namespace ostel::exporting

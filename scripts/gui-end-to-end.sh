@@ -21,6 +21,9 @@ home=$(mktemp -d)
 trap 'rm -rf "$home"' EXIT
 export XDG_CONFIG_HOME=$home/config XDG_DATA_HOME=$home/data XDG_RUNTIME_DIR=$home/run
 export OSTELRAW_DATA_DIR=$home/data/ostel OSTELRAW_ICC_DIR=$home/icc
+# A real X window on the virtual display, whatever platform the caller chose
+# (the test suite runs everything else offscreen).
+export QT_QPA_PLATFORM=xcb
 mkdir -p "$XDG_RUNTIME_DIR" "$home/out" "$OSTELRAW_ICC_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
 
 xvfb-run -a -s "-screen 0 1600x1000x24" bash -s -- "$gui" "$raw" "$home/out" <<'DRIVE'

@@ -146,6 +146,8 @@ private slots:
                                                << QString("turned.jpg");
         QTest::newRow("jpeg typed extension") << int(SaveMode::jpeg) << 3 << false << 50 << QString("Typed.JPG")
                                                << QString("Typed.JPG");
+        QTest::newRow("tiff under another format's name") << int(SaveMode::tiff8) << 0 << false << 50
+                                                           << QString("other.jpg") << QString("other.jpg.tif");
         QTest::newRow("tiff 16 half") << int(SaveMode::tiff16) << 3 << false << 50 << QString("deep") << QString("deep.tif");
         QTest::newRow("png enlarged crop") << int(SaveMode::png8) << 0 << true << 200 << QString("big") << QString("big.png");
     }

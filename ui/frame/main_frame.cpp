@@ -774,7 +774,11 @@ bool MainFrame::saveChosen(const SaveChoice& choice) {
     if (!hasImage() || choice.path.isEmpty()) return false;
     const std::string typed = QFile::encodeName(choice.path).toStdString();
     SaveJob job;
-    job.path = choice.extension_typed ? typed : exporting::with_mode_extension(typed, choice.mode);
+    // A typed extension is kept when it names the chosen format; otherwise the
+    // format's own is added, so the bytes always match the name.
+    job.path = choice.extension_typed && exporting::has_mode_extension(typed, choice.mode)
+                   ? typed
+                   : exporting::with_mode_extension(typed, choice.mode);
     // The record always carries the format's extension after the name.
     job.recorded_path = exporting::with_mode_extension(typed, choice.mode);
     const QString target = QFile::decodeName(QByteArray::fromStdString(job.path));
