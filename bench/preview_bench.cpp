@@ -85,7 +85,7 @@ std::string curve_with_mid(int y) { return "2,257 130," + std::to_string(y) + " 
 
 std::vector<Group> develop_groups() {
     using namespace dv::tag;
-    auto zero = [](std::initializer_list<int> tags) {
+    auto zero = [](std::vector<int> tags) {
         return [tags](dv::MapControlSource& c) {
             for (int t : tags) c.set(t, dv::initial_control_value(t));
         };
@@ -128,9 +128,18 @@ std::vector<Group> develop_groups() {
 // The view's side of the document: how it asks for a new screen image.
 class View {
 public:
-    View(dv::RawDocument& doc, const Options& o) : doc_(doc), o_(o) {}
-    void fit() { zoom_100_ = false; }
-    void at_100() { zoom_100_ = true; }
+    View(dv::RawDocument& doc, const Options& o) : doc_(doc), o_(o) {
+        if (!o_.full) doc_.set_viewport(dv::Viewport::fit(o_.window_w, o_.window_h));
+    }
+    void fit() {
+        if (!o_.full) doc_.set_viewport(dv::Viewport::fit(o_.window_w, o_.window_h));
+    }
+    // The middle of the image at 100 %.
+    void at_100() {
+        if (o_.full) return;
+        const int w = std::min(o_.window_w, doc_.width()), h = std::min(o_.window_h, doc_.height());
+        doc_.set_viewport(dv::Viewport::area(1, (doc_.width() - w) / 2, (doc_.height() - h) / 2, w, h));
+    }
     // After a develop-level control change.
     void develop() { doc_.Develop(true); }
     void white_balance() {
@@ -139,12 +148,11 @@ public:
     }
     // After a filter control change.
     void filters() { doc_.PostProcess(); }
-    bool shows_something() const { return !doc_.display().empty(); }
+    bool shows_something() const { return o_.full ? !doc_.display().empty() : !doc_.screen().pixels.empty(); }
 
 private:
     dv::RawDocument& doc_;
     const Options& o_;
-    bool zoom_100_ = false;
 };
 
 struct FileResult {

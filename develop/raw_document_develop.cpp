@@ -155,6 +155,7 @@ void RawDocument::post_process_unchecked() {
     working_ = RgbPlanes{};
     Picture16().swap(output_);
     std::vector<uint8_t>().swap(display_);
+    ++planes_generation_;
     // With a filter on, working planes of width * height are copied from the
     // unchanged source planes, so filters never accumulate across runs;
     // without one the develop reads the source planes themselves. The
@@ -171,6 +172,17 @@ void RawDocument::Develop(bool for_display) {
 
 void RawDocument::develop_unchecked(bool for_display) {
     progress(70);
+    if (viewport_ && for_display) {
+        // The screen image replaces the full-size display buffers.
+        Picture16().swap(output_);
+        std::vector<uint8_t>().swap(display_);
+        develop_screen();
+        UpdateDisplay(true);
+        status("Ready");
+        progress(100);
+        ready_ = true;
+        return;
+    }
     ProcessImage(wb_, for_display);
     UpdateDisplay(for_display);
     status("Ready");
@@ -186,6 +198,60 @@ void RawDocument::fill_curve_table() {
     if (!text.empty() && parse_curve_points(text, points)) build_curve_table(points, curve_);
 }
 
+DevelopRecipe RawDocument::make_recipe(const std::array<double, 3>& multipliers, bool for_display) {
+    const RgbPlanes& planes = develop_planes();
+    const size_t n = planes.pixel_count();
+    DevelopRecipe rc;
+    const double exposure = 1.6 * exposure_factor(control(tag::kExposure));
+    rc.gain = {exposure * multipliers[0], exposure * multipliers[1], exposure * multipliers[2]};
+
+    if (control(tag::kHistCorrection) != 0) {
+        const double shadows = control(tag::kShadows), highlights = control(tag::kHighlights);
+        LevelsMemo& m = levels_memo_;
+        if (m.table.empty() || m.generation != planes_generation_ || m.gain != rc.gain || m.shadows != shadows ||
+            m.highlights != highlights) {
+            m.table = levels_table_from_counts(exposure_histograms(planes, rc.gain), n, shadows, highlights);
+            m.generation = planes_generation_, m.gain = rc.gain, m.shadows = shadows, m.highlights = highlights;
+        }
+        rc.levels = m.table;
+    }
+
+    fill_curve_table();
+    rc.curve = curve_;
+
+    const ProfileChoice input = profile_from_text(control_text(tag::kInputProfile), kProfileCamera);
+    const ProfileChoice output =
+        profile_from_text(control_text(for_display ? tag::kDisplayProfile : tag::kOutputProfile), kProfileSrgb);
+    Notifier& notes = notifier_ ? *notifier_ : silent_;
+    rc.transform = std::make_unique<ColourTransform>(input, output, notes);
+    if (rc.transform->runs_matrix_stage()) {
+        rc.matrix = rc.transform->stage_matrix(rgb_to_xyz_);
+        const double fill = control(tag::kFillLight);
+        if (fill != 0) {
+            FillMemo& m = fill_memo_;
+            if (m.row_sums.empty() || m.generation != planes_generation_ || m.gain != rc.gain ||
+                m.levels != rc.levels || m.matrix != rc.matrix) {
+                m.row_sums = luminance_row_sums(rc, planes);
+                m.generation = planes_generation_, m.gain = rc.gain, m.levels = rc.levels, m.matrix = rc.matrix;
+            }
+            rc.fill_light = true;
+            rc.fill_scale = fill_light_scale(m.row_sums, n, fill);
+        }
+    }
+    output_profile_ = rc.transform->output_profile_bytes();
+
+    const double contrast = control(tag::kContrast);
+    if (contrast != 0) rc.contrast = contrast_table(contrast);
+    rc.pass.curve = rc.curve.data();
+    rc.pass.transfer = rc.transform->final_pass_applies_transfer() ? transfer_table().data() : nullptr;
+    rc.pass.contrast = contrast != 0 ? rc.contrast.data() : nullptr;
+    rc.pass.saturation = control(tag::kSaturation);
+    rc.pass.bw_mode = int(control(tag::kBwMode));
+    rc.pass.mixer = mixer_weights(control(tag::kMixerRed), control(tag::kMixerGreen), control(tag::kMixerBlue));
+    rc.final_table = final_pass_table(rc.pass);
+    return rc;
+}
+
 void RawDocument::ProcessImage(std::array<double, 3>& multipliers, bool for_display) {
     const RgbPlanes& planes = develop_planes();
     const size_t n = planes.pixel_count();
@@ -193,53 +259,107 @@ void RawDocument::ProcessImage(std::array<double, 3>& multipliers, bool for_disp
     save_controls();
     silence_colour_errors();
 
-    const double exposure = 1.6 * exposure_factor(control(tag::kExposure));
+    const DevelopRecipe rc = make_recipe(multipliers, for_display);
     output_.assign(n * 3, 0);
-    apply_exposure_and_balance(planes, exposure, multipliers, output_.data());
-
-    if (control(tag::kHistCorrection) != 0)
-        apply_table(output_.data(), n,
-                    levels_table(output_.data(), n, control(tag::kShadows), control(tag::kHighlights)));
-
-    fill_curve_table();
-
-    const ProfileChoice input = profile_from_text(control_text(tag::kInputProfile), kProfileCamera);
-    const ProfileChoice output =
-        profile_from_text(control_text(for_display ? tag::kDisplayProfile : tag::kOutputProfile), kProfileSrgb);
-    Notifier& notes = notifier_ ? *notifier_ : silent_;
-    ColourTransform transform(input, output, notes);
-    if (transform.runs_matrix_stage()) {
-        const double fill = control(tag::kFillLight);
-        if (fill != 0) {
-            std::vector<float> luminance(n);
-            transform.matrix_stage(output_.data(), n, rgb_to_xyz_, luminance.data());
-            fill_light(output_.data(), luminance.data(), width_, height_, fill);
-        } else {
-            transform.matrix_stage(output_.data(), n, rgb_to_xyz_, nullptr);
-        }
-    }
-    transform.apply(output_.data(), n);
-    output_profile_ = transform.output_profile_bytes();
-
-    const double contrast = control(tag::kContrast);
-    Table16 contrast_lut;
-    if (contrast != 0) contrast_lut = contrast_table(contrast);
-
-    FinalPass pass;
-    pass.curve = curve_.data();
-    pass.transfer = transform.final_pass_applies_transfer() ? transfer_table().data() : nullptr;
-    pass.contrast = contrast != 0 ? contrast_lut.data() : nullptr;
-    pass.saturation = control(tag::kSaturation);
-    pass.bw_mode = int(control(tag::kBwMode));
-    pass.mixer = mixer_weights(control(tag::kMixerRed), control(tag::kMixerGreen), control(tag::kMixerBlue));
-    apply_final_pass(output_.data(), n, pass);
+    develop_area(rc, planes, 0, 0, planes.width, planes.height, output_.data());
 
     wb_ = multipliers;
     if (for_display) UpdateHistogram();
 }
 
+int RawDocument::fit_scale_down(int window_width, int window_height) const {
+    const int64_t ww = std::max(window_width, 1), wh = std::max(window_height, 1);
+    const int64_t by_width = (int64_t(width_) + ww - 1) / ww, by_height = (int64_t(height_) + wh - 1) / wh;
+    return int(std::max<int64_t>({by_width, by_height, 1}));
+}
+
+bool RawDocument::screen_covers(const Viewport& v) const {
+    const ScreenImage& s = screen_;
+    if (s.scale_down == 0 || s.pixels.empty()) return false;
+    if (v.scale_down == 0) return s.scale_down == fit_scale_down(v.width, v.height) && s.x == 0 && s.y == 0 &&
+                                  s.image_width == width_ && s.image_height == height_;
+    if (v.scale_down != s.scale_down) return false;
+    const int x0 = std::max(v.x, 0), y0 = std::max(v.y, 0);
+    const int x1 = std::min(v.x + v.width, width_), y1 = std::min(v.y + v.height, height_);
+    return x0 >= s.x && y0 >= s.y && x1 <= s.x + s.image_width && y1 <= s.y + s.image_height;
+}
+
+const RgbPlanes& RawDocument::reduced_planes(int factor) {
+    if (factor <= 1) return develop_planes();
+    for (Reduced& r : reduced_)
+        if (r.factor == factor && r.generation == planes_generation_) return r.planes;
+    // Replace an entry of an older generation first, else the other one.
+    Reduced& slot = reduced_[0].generation != planes_generation_ ? reduced_[0]
+                    : reduced_[1].generation != planes_generation_ ? reduced_[1]
+                    : reduced_[0].factor == viewport_.value_or(Viewport{}).scale_down ? reduced_[1]
+                                                                                      : reduced_[0];
+    slot.planes = RgbPlanes{};
+    slot.planes = downscale_planes(develop_planes(), factor);
+    slot.factor = factor;
+    slot.generation = planes_generation_;
+    return slot.planes;
+}
+
+void RawDocument::develop_screen() {
+    const Viewport v = *viewport_;
+    save_controls();
+    silence_colour_errors();
+    const DevelopRecipe rc = make_recipe(wb_, true);
+
+    // The rectangle to develop, in image pixels, then in reduced pixels.
+    const int k = v.scale_down == 0 ? fit_scale_down(v.width, v.height) : v.scale_down;
+    int x0 = 0, y0 = 0, x1 = width_, y1 = height_;
+    if (v.scale_down != 0) {
+        const int margin = kScreenMargin * k;
+        x0 = std::clamp(v.x - margin, 0, width_), y0 = std::clamp(v.y - margin, 0, height_);
+        x1 = std::clamp(v.x + v.width + margin, 0, width_), y1 = std::clamp(v.y + v.height + margin, 0, height_);
+        x0 -= x0 % k, y0 -= y0 % k;  // whole blocks of the reduced planes
+    }
+    const RgbPlanes& planes = reduced_planes(k);
+    const int sx = x0 / k, sy = y0 / k;
+    const int sw = std::max(0, std::min((x1 - x0 + k - 1) / k, planes.width - sx));
+    const int sh = std::max(0, std::min((y1 - y0 + k - 1) / k, planes.height - sy));
+
+    ScreenImage& s = screen_;
+    s.scale_down = k;
+    s.x = x0, s.y = y0, s.width = sw, s.height = sh;
+    s.image_width = std::min(sw * k, width_ - x0), s.image_height = std::min(sh * k, height_ - y0);
+    s.rgb.assign(size_t(sw) * size_t(sh) * 3, 0);
+    develop_area(rc, planes, sx, sy, sw, sh, s.rgb.data());
+
+    // The output histogram from a reduced copy of the whole image of at
+    // most about a quarter of a million pixels, without the outer frame.
+    constexpr int64_t kHistogramPixels = 250000;
+    int hk = std::max(k, 1);
+    while (int64_t(width_ / hk) * int64_t(height_ / hk) > kHistogramPixels) ++hk;
+    status("Updating Histogram");
+    if (hk == k && sx == 0 && sy == 0 && sw == planes.width && sh == planes.height) {
+        draw_output_histogram(s.rgb.data(), sw, sh, output_histogram_);
+    } else {
+        const RgbPlanes& small = reduced_planes(hk);
+        std::vector<uint16_t> rgb(small.pixel_count() * 3);
+        develop_area(rc, small, 0, 0, small.width, small.height, rgb.data());
+        draw_output_histogram(rgb.data(), small.width, small.height, output_histogram_);
+    }
+}
+
+void RawDocument::screen_pixels_from_rgb() {
+    ScreenImage& s = screen_;
+    const bool warnings = control(tag::kWarnings) != 0;
+    s.pixels.assign(size_t(s.width) * size_t(s.height) * 4, 0);
+    const int64_t rows = s.height;
+    const size_t w = size_t(s.width);
+#pragma omp parallel for schedule(static)
+    for (int64_t r = 0; r < rows; ++r)
+        display_span(s.rgb.data() + 3 * w * size_t(r), w, warnings, s.pixels.data() + 4 * w * size_t(r));
+}
+
 void RawDocument::UpdateDisplay(bool for_display) {
     status("Updating");
+    if (viewport_ && for_display) {
+        screen_pixels_from_rgb();
+        return;
+    }
     if (output_.size() < size_t(width_) * size_t(height_) * 3) {
         display_.clear();
         return;
