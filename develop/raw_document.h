@@ -132,6 +132,19 @@ struct ScreenImage {
     int image_width = 0, image_height = 0;
 };
 
+// How far a reduced screen image (scale_down above 1) may lie from the mean
+// of the saved image's 8-bit values over each block: the screen develops
+// the mean of the linear values, so blocks across strong edges differ
+// (the tone stages are not linear), the more so the noisier and busier the
+// picture. On 8-bit samples: the mean difference, and the share of samples
+// further than `sample` levels off.
+struct FitTolerance {
+    double mean;
+    double sample;
+    double share_beyond;
+};
+inline constexpr FitTolerance kFitTolerance{4.0, 12.0, 0.08};
+
 // Embedded preview of a preview-only open.
 struct Thumbnail {
     std::vector<uint8_t> bytes;  // JPEG data, or BGR0 pixels (4 bytes each)
