@@ -20,6 +20,8 @@ namespace {
 
 namespace tag = develop::tag;
 
+constexpr const char* kSettingsTryHelp = "Try 'ostelraw settings --help' for the options.\n";
+
 void print_settings_usage(std::ostream& out) {
     out << "usage: ostelraw settings FILE... [--json] [--set NAME=VALUE]... [--reset]\n"
            "  NAME is a control tag or the name of a convert option (exposure, wb, wb-red, wb-blue,\n"
@@ -130,13 +132,12 @@ int command_settings(const std::vector<std::string>& args, std::ostream& out, st
             reset = true;
         } else if (a == "--set") {
             if (i + 1 >= args.size()) {
-                err << "ostelraw settings: --set needs NAME=VALUE\n";
+                err << "ostelraw settings: --set needs NAME=VALUE\n" << kSettingsTryHelp;
                 return kExitUsage;
             }
             assignments.push_back(args[++i]);
         } else if (!a.empty() && a[0] == '-') {
-            err << "ostelraw settings: unknown option '" << a << "'\n";
-            print_settings_usage(err);
+            err << "ostelraw settings: unknown option '" << a << "'\n" << kSettingsTryHelp;
             return kExitUsage;
         } else {
             files.push_back(a);
@@ -144,7 +145,7 @@ int command_settings(const std::vector<std::string>& args, std::ostream& out, st
     }
     std::map<int, int> wanted;
     if (files.empty() || !parse_assignments(assignments, wanted, err)) {
-        if (files.empty()) print_settings_usage(err);
+        if (files.empty()) err << "ostelraw settings: no raw file given\n" << kSettingsTryHelp;
         return kExitUsage;
     }
     const auto database = open_settings_database(err);

@@ -229,21 +229,29 @@ int RawDocument::load_raw_checked() {
     for (int i = 0; i < 3; ++i)
         for (int j = 0; j < 3; ++j) camera_matrix_[i][j] = s.xyz_to_cam[i][j];
     core::convert_to_output(s);
+    // The working planes are three: a four-colour camera's colours are folded
+    // into linear sRGB primaries when the planes are filled (the camera
+    // matrix maps camera white to RGB white), so the planes then go to XYZ
+    // with the sRGB primaries; together the two steps are final_matrix.
+    const bool fold_colours = s.color_count == 4 && !s.no_camera_matrix;
     for (int i = 0; i < 3; ++i)
         for (int j = 0; j < 3; ++j)
-            rgb_to_xyz_[i][j] = s.no_camera_matrix ? kSrgbToXyz[i][j] : double(s.final_matrix[i][j]);
+            rgb_to_xyz_[i][j] = s.no_camera_matrix ? kSrgbToXyz[i][j]
+                                : fold_colours     ? s.srgb_to_xyz[i][j]
+                                                   : double(s.final_matrix[i][j]);
 
     const size_t padded = size_t(width_ + 5) * size_t(height_ + 5);
     working_.resize(width_, height_, padded);
 
     // Red and blue sites of the 2x2 pattern (0 red, 1 and 3 green, 2 blue).
+    // Four-colour sensors have no such sites: index 3 is a filter of its own.
     const auto& cc = cfa_colours_;
     bayer_layout_ = false;
     auto set_sites = [&](int rr, int rc, int br, int bc) {
         red_site_[0] = rr, red_site_[1] = rc, blue_site_[0] = br, blue_site_[1] = bc;
         bayer_layout_ = true;
     };
-    if (s.cfa_pattern > 1) {
+    if (s.cfa_pattern > 1 && s.color_count == 3) {
         if (cc[0] == 1 || cc[0] == 3) {
             if (cc[1] != 0) set_sites(1, 0, 0, 1);
             else set_sites(0, 1, 1, 0);
@@ -269,7 +277,7 @@ int RawDocument::load_raw_checked() {
     core::blend_clipped_highlights(s);
     progress(40);
 
-    planes_from_session(s);
+    planes_from_session(s, fold_colours);
     draw_raw_histogram(s, width_, height_, raw_histogram_);
     session.reset();
 
@@ -277,11 +285,14 @@ int RawDocument::load_raw_checked() {
     return kLoadOk;
 }
 
-void RawDocument::planes_from_session(const core::DecoderSession& s) {
+void RawDocument::planes_from_session(const core::DecoderSession& s, bool fold_colours) {
     const int w = width_, h = height_;
     const int hg = s.half_grid;
     const size_t stride = size_t(s.image_width);
     float* p[3] = {working_[0], working_[1], working_[2]};
+    float fold[3][4];
+    for (int i = 0; i < 3; ++i)
+        for (int k = 0; k < 4; ++k) fold[i][k] = s.cam_to_out[i][k];
 #pragma omp parallel for schedule(static)
     for (int r = 0; r < h; ++r) {
         const size_t src_row = size_t(r >> hg);
@@ -292,7 +303,18 @@ void RawDocument::planes_from_session(const core::DecoderSession& s) {
                 p[0][dst] = p[1][dst] = p[2][dst] = 0;
                 continue;
             }
-            for (int k = 0; k < 3; ++k) p[k][dst] = std::sqrt(float(s.image[src][size_t(k)]));
+            const core::Pixel4& px = s.image[src];
+            if (!fold_colours) {
+                for (int k = 0; k < 3; ++k) p[k][dst] = std::sqrt(float(px[size_t(k)]));
+                continue;
+            }
+            // Colours outside the RGB gamut clip at its edges, as the
+            // develop's own matrix stage clips them for three-colour cameras.
+            for (int i = 0; i < 3; ++i) {
+                float v = 0;
+                for (int k = 0; k < 4; ++k) v += fold[i][k] * float(px[size_t(k)]);
+                p[i][dst] = std::sqrt(std::min(std::max(v, 0.0f), 65535.0f));
+            }
         }
     }
 }

@@ -280,7 +280,9 @@ private:
     void white_balance_unchecked();
     void post_process_unchecked();
     void develop_unchecked(bool for_display);
-    void planes_from_session(const core::DecoderSession& s);
+    // The decoded image as square roots of its samples; with fold_colours the
+    // four camera colours are first mapped to linear sRGB by the camera matrix.
+    void planes_from_session(const core::DecoderSession& s, bool fold_colours);
     void fill_curve_table();
     void memory_failure();
     void save_controls();

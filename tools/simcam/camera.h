@@ -11,7 +11,8 @@
 namespace ostel::simcam {
 
 // Common filter layouts as 32-bit pattern words (two bits per site, eight
-// rows by two columns, colour 0 red, 1 green, 2 blue).
+// rows by two columns, colour 0 red, 1 green, 2 blue; on four-colour sensors
+// index 3 is a filter of its own).
 inline constexpr uint32_t kRggb = 0x94949494;
 inline constexpr uint32_t kBggr = 0x16161616;
 inline constexpr uint32_t kGrbg = 0x61616161;
@@ -26,10 +27,26 @@ struct Camera {
     int bits = 12;
     int black = 128;
     int white = 4095;  // brightest value the sensor delivers (at most 2^bits - 1)
-    // XYZ to camera colour, rows red, green, blue filter.
-    double xyz_to_cam[3][3] = {{0.6939, -0.1104, -0.0634}, {-0.5776, 1.3565, 0.2451}, {-0.1284, 0.2187, 0.7028}};
+    // 3: index 3 of the pattern is a second green; 4: it is a fourth filter
+    // with its own row of xyz_to_cam.
+    int colours = 3;
+    // XYZ to camera colour, one row per filter index (red, green, blue, and
+    // the fourth filter of four-colour sensors).
+    double xyz_to_cam[4][3] = {
+        {0.6939, -0.1104, -0.0634}, {-0.5776, 1.3565, 0.2451}, {-0.1284, 0.2187, 0.7028}, {0, 0, 0}};
+    // Covered columns at the right end of every row: they read black plus
+    // noise, and some formats take their black level from them.
+    int masked_columns = 0;
+    // Camera white balance written into formats that store one: the
+    // multiplier of each filter index (0 = none stored).
+    double as_shot[4] = {0, 0, 0, 0};
     double noise_sigma = 0;  // standard deviation in raw units; 0 = noiseless
     uint64_t seed = 1;       // noise is deterministic per seed
+
+    int visible_width() const { return width - masked_columns; }
+    // Multipliers that make a neutral of the scene equal in every filter
+    // colour (the reciprocal of each filter's response to white).
+    void set_daylight_balance();
 
     // Colour of a sensor site by the pattern word.
     int color_at(int row, int col) const {
