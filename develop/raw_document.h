@@ -37,6 +37,7 @@
 #include <array>
 #include <cstdint>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -346,9 +347,18 @@ private:
     struct LevelsMemo {
         uint64_t generation = 0;
         std::array<double, 3> gain{};
-        double shadows = 0, highlights = 0;
-        Table16 table;
+        LevelCounts counts;  // histograms after exposure; the shares only pick levels from them
     } levels_memo_;
+    // Colour transforms of the last runs between built-in profiles, by
+    // profile choice: building one can take longer than a screen develop.
+    // Transforms with a profile file are built at every run, so a file
+    // changed on disk or one that cannot be used behaves as before.
+    struct TransformMemo {
+        ProfileChoice input, output;
+        std::shared_ptr<const ColourTransform> transform;
+    };
+    std::array<TransformMemo, 2> transforms_;
+    std::shared_ptr<const ColourTransform> colour_transform(const ProfileChoice& input, const ProfileChoice& output);
     struct FillMemo {
         uint64_t generation = 0;
         std::array<double, 3> gain{};

@@ -198,6 +198,27 @@ void RawDocument::fill_curve_table() {
     if (!text.empty() && parse_curve_points(text, points)) build_curve_table(points, curve_);
 }
 
+std::shared_ptr<const ColourTransform> RawDocument::colour_transform(const ProfileChoice& input,
+                                                                   const ProfileChoice& output) {
+    auto same = [](const ProfileChoice& a, const ProfileChoice& b) {
+        return a.kind == b.kind && a.path == b.path && a.name == b.name;
+    };
+    for (const TransformMemo& m : transforms_)
+        if (m.transform && same(m.input, input) && same(m.output, output)) return m.transform;
+    Notifier& notes = notifier_ ? *notifier_ : silent_;
+    auto t = std::make_shared<const ColourTransform>(input, output, notes);
+    const bool as_asked = (input.kind == kProfileCamera ? kProfileCamera : kProfileFile) == t->input_kind() &&
+                          (output.kind == kProfileSrgb || output.kind == kProfileRomm ? output.kind : kProfileFile) ==
+                              t->output_kind();
+    // Profile files may change on disk between runs; only built-in ones are kept.
+    const bool builtin = input.kind == kProfileCamera && (output.kind == kProfileSrgb || output.kind == kProfileRomm);
+    if (as_asked && builtin) {
+        transforms_[1] = std::move(transforms_[0]);
+        transforms_[0] = TransformMemo{input, output, t};
+    }
+    return t;
+}
+
 DevelopRecipe RawDocument::make_recipe(const std::array<double, 3>& multipliers, bool for_display) {
     const RgbPlanes& planes = develop_planes();
     const size_t n = planes.pixel_count();
@@ -206,14 +227,12 @@ DevelopRecipe RawDocument::make_recipe(const std::array<double, 3>& multipliers,
     rc.gain = {exposure * multipliers[0], exposure * multipliers[1], exposure * multipliers[2]};
 
     if (control(tag::kHistCorrection) != 0) {
-        const double shadows = control(tag::kShadows), highlights = control(tag::kHighlights);
         LevelsMemo& m = levels_memo_;
-        if (m.table.empty() || m.generation != planes_generation_ || m.gain != rc.gain || m.shadows != shadows ||
-            m.highlights != highlights) {
-            m.table = levels_table_from_counts(exposure_histograms(planes, rc.gain), n, shadows, highlights);
-            m.generation = planes_generation_, m.gain = rc.gain, m.shadows = shadows, m.highlights = highlights;
+        if (m.counts[0].empty() || m.generation != planes_generation_ || m.gain != rc.gain) {
+            m.counts = exposure_histograms(planes, rc.gain);
+            m.generation = planes_generation_, m.gain = rc.gain;
         }
-        rc.levels = m.table;
+        rc.levels = levels_table_from_counts(m.counts, n, control(tag::kShadows), control(tag::kHighlights));
     }
 
     fill_curve_table();
@@ -222,8 +241,7 @@ DevelopRecipe RawDocument::make_recipe(const std::array<double, 3>& multipliers,
     const ProfileChoice input = profile_from_text(control_text(tag::kInputProfile), kProfileCamera);
     const ProfileChoice output =
         profile_from_text(control_text(for_display ? tag::kDisplayProfile : tag::kOutputProfile), kProfileSrgb);
-    Notifier& notes = notifier_ ? *notifier_ : silent_;
-    rc.transform = std::make_unique<ColourTransform>(input, output, notes);
+    rc.transform = colour_transform(input, output);
     if (rc.transform->runs_matrix_stage()) {
         rc.matrix = rc.transform->stage_matrix(rgb_to_xyz_);
         const double fill = control(tag::kFillLight);

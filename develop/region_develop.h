@@ -20,7 +20,7 @@ namespace ostel::develop {
 struct DevelopRecipe {
     std::array<double, 3> gain{1.0, 1.0, 1.0};  // exposure times white-balance multiplier
     Table16 levels;                             // levels correction; empty when off
-    std::unique_ptr<ColourTransform> transform;
+    std::shared_ptr<const ColourTransform> transform;
     ColourTransform::StageMatrix matrix{};      // working RGB to XYZ of the matrix stage
     bool fill_light = false;
     double fill_scale = 0;                      // fill-light scale from the whole image
