@@ -294,11 +294,12 @@ int RawDocument::fit_scale_down(int window_width, int window_height) const {
 bool RawDocument::screen_covers(const Viewport& v) const {
     const ScreenImage& s = screen_;
     if (s.scale_down == 0 || s.pixels.empty()) return false;
-    if (v.scale_down == 0) return s.scale_down == fit_scale_down(v.width, v.height) && s.x == 0 && s.y == 0 &&
+    if (v.scale_down <= 0) return s.scale_down == fit_scale_down(v.width, v.height) && s.x == 0 && s.y == 0 &&
                                   s.image_width == width_ && s.image_height == height_;
     if (v.scale_down != s.scale_down) return false;
-    const int x0 = std::max(v.x, 0), y0 = std::max(v.y, 0);
-    const int x1 = std::min(v.x + v.width, width_), y1 = std::min(v.y + v.height, height_);
+    const int64_t x0 = std::max(v.x, 0), y0 = std::max(v.y, 0);
+    const int64_t x1 = std::min<int64_t>(int64_t(v.x) + v.width, width_);
+    const int64_t y1 = std::min<int64_t>(int64_t(v.y) + v.height, height_);
     return x0 >= s.x && y0 >= s.y && x1 <= s.x + s.image_width && y1 <= s.y + s.image_height;
 }
 
@@ -325,12 +326,14 @@ void RawDocument::develop_screen() {
     const DevelopRecipe rc = make_recipe(wb_, true);
 
     // The rectangle to develop, in image pixels, then in reduced pixels.
-    const int k = v.scale_down == 0 ? fit_scale_down(v.width, v.height) : v.scale_down;
+    const int k = v.scale_down <= 0 ? fit_scale_down(v.width, v.height) : v.scale_down;
     int x0 = 0, y0 = 0, x1 = width_, y1 = height_;
-    if (v.scale_down != 0) {
-        const int margin = kScreenMargin * k;
-        x0 = std::clamp(v.x - margin, 0, width_), y0 = std::clamp(v.y - margin, 0, height_);
-        x1 = std::clamp(v.x + v.width + margin, 0, width_), y1 = std::clamp(v.y + v.height + margin, 0, height_);
+    if (v.scale_down > 0) {
+        const int64_t margin = int64_t(kScreenMargin) * k;
+        auto within = [](int64_t value, int limit) { return int(std::clamp<int64_t>(value, 0, limit)); };
+        x0 = within(int64_t(v.x) - margin, width_), y0 = within(int64_t(v.y) - margin, height_);
+        x1 = within(int64_t(v.x) + std::max(v.width, 0) + margin, width_);
+        y1 = within(int64_t(v.y) + std::max(v.height, 0) + margin, height_);
         x0 -= x0 % k, y0 -= y0 % k;  // whole blocks of the reduced planes
     }
     const RgbPlanes& planes = reduced_planes(k);

@@ -219,6 +219,19 @@ TEST(ScreenDevelopTest, PansWithinTheMarginNeedNoNewDevelop) {
     EXPECT_TRUE(doc.screen_covers(Viewport::fit(60, 60)));
     EXPECT_FALSE(doc.screen_covers(Viewport::fit(200, 200)));
 
+    // A view beside the image shows nothing; sizes at the ends of the
+    // integer range neither overflow nor allocate without bound.
+    doc.set_viewport(Viewport::area(1, 2147483000, -2147483000, 2147483000, 50));
+    doc.Develop(true);
+    EXPECT_TRUE(doc.ready());
+    EXPECT_TRUE(doc.screen().pixels.empty());
+    doc.set_viewport(Viewport::area(1, -2147483000, 0, 2147483647, 2147483647));
+    doc.Develop(true);
+    EXPECT_EQ(doc.screen().width, doc.width());
+    doc.set_viewport(Viewport::area(-5, 0, 0, 1, 1));  // no reduction given: fitted into 1 x 1
+    doc.Develop(true);
+    EXPECT_EQ(doc.screen().width * doc.screen().height, 1);
+
     // Without a viewport the screen develop is the whole image again.
     doc.clear_viewport();
     doc.Develop(true);
