@@ -26,6 +26,15 @@
 // PostProcess() for the filter controls, open()/LoadRaw() again for the
 // pre-filter controls (wavelet noise reduction, aberration, recovery).
 //
+// A view develops only what it shows (see set_viewport):
+//
+//   doc.set_viewport(Viewport::fit(window_w, window_h));  // before open()
+//   doc.open(path);                         // screen() holds the fitted image
+//   doc.set_viewport(Viewport::area(1, x, y, w, h));      // 100 %
+//   if (!doc.screen_covers(Viewport::area(1, x, y, w, h))) doc.Develop(true);
+//   controls.set(tag::kExposure, 3); doc.Develop(true);  // the new screen()
+//   doc.Develop(false);                     // whole image for saving: output()
+//
 // The controls and the notifier are not owned and must outlive the calls.
 // Without a control source the document uses the fixed values of a missing
 // main frame: all sliders 0, boxes off, mixer sliders 50, camera white
