@@ -125,6 +125,7 @@ void RawDocument::clear_image() {
     ++planes_generation_;
     for (Reduced& r : reduced_) r = Reduced{};
     levels_memo_ = LevelsMemo{};
+    filters_pending_ = false;
     fill_memo_ = FillMemo{};
     screen_ = ScreenImage{};
 }

@@ -214,6 +214,19 @@ public:
     bool screen_covers(const Viewport& v) const;
     // The reduction a fit viewport uses for this image.
     int fit_scale_down(int window_width, int window_height) const;
+    // At 100 % (a viewport with scale_down 1), PostProcess with a filter on
+    // filters only the screen area with a halo of kFilterHalo pixels and
+    // shows it at once; the whole image is filtered later, by
+    // FinishFilters() (for a view when it is idle) or by the next run that
+    // needs the whole image (every Develop, PickWhiteBalance). Until then
+    // the screen image is close to, not equal to, the saved image: levels
+    // and fill light take their statistics from the planes of the last
+    // whole-image filter run (or the unfiltered image) and the filters see
+    // only the area. working_planes() are those planes while
+    // filters_pending() is true.
+    static constexpr int kFilterHalo = 96;
+    bool filters_pending() const { return filters_pending_; }
+    void FinishFilters();
 
     // Opens the file and loads it (LoadRaw, or LoadThumbnail in preview-only
     // mode). Returns the load status; the previous image is gone either way.
@@ -301,6 +314,9 @@ private:
     // develop run, from the current controls.
     DevelopRecipe make_recipe(const std::array<double, 3>& multipliers, bool for_display);
     void develop_screen();
+    void develop_filtered_area(const FilterControls& filters);
+    void finish_filters_unchecked();
+    FilterControls filter_controls() const;
     void screen_pixels_from_rgb();
     const RgbPlanes& reduced_planes(int factor);
 
@@ -343,6 +359,7 @@ private:
     int diagonal_width_ = 0;
 
     std::optional<Viewport> viewport_;
+    bool filters_pending_ = false;
     ScreenImage screen_;
     // Planes of the develop, reduced for the screen; both caches belong to
     // one generation of the planes.

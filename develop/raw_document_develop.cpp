@@ -129,6 +129,10 @@ void RawDocument::white_balance_unchecked() {
 
 void RawDocument::PickWhiteBalance(int column, int row) {
     if (!loaded() || develop_planes().pixel_count() == 0) return;
+    if (!guarded([&] { finish_filters_unchecked(); })) {
+        memory_failure();
+        return;
+    }
     picked_ = measure_white_point(develop_planes(), column, row);
     pick_pending_ = true;
     if (!guarded([&] {
@@ -143,7 +147,7 @@ void RawDocument::PostProcess() {
     if (!guarded([&] { post_process_unchecked(); })) memory_failure();
 }
 
-void RawDocument::post_process_unchecked() {
+FilterControls RawDocument::filter_controls() const {
     FilterControls filters;
     filters.sharpness = control(tag::kSharpness);
     filters.radius_position = control(tag::kSharpRadius);
@@ -152,15 +156,85 @@ void RawDocument::post_process_unchecked() {
     filters.luma_threshold = control(tag::kLumaThreshold);
     filters.chroma = control(tag::kChromaNr);
     filters.chroma_method = options_.chroma_nr_type;
+    return filters;
+}
+
+void RawDocument::FinishFilters() {
+    if (!guarded([&] { finish_filters_unchecked(); })) memory_failure();
+}
+
+void RawDocument::finish_filters_unchecked() {
+    if (!filters_pending_) return;
+    // The controls as they are now: a later filter change would have
+    // replaced the pending area anyway.
+    const FilterControls filters = filter_controls();
+    RgbPlanes filtered;
+    if (filters.any()) {
+        copy_planes(source_, filtered);
+        apply_filters(filtered, filters, lab_, [](const char*) {});
+    }
+    working_ = std::move(filtered);
+    ++planes_generation_;
+    filters_pending_ = false;
+}
+
+void RawDocument::develop_filtered_area(const FilterControls& filters) {
+    progress(70);
+    save_controls();
+    silence_colour_errors();
+    // Statistics from the planes at hand: those of the last whole-image
+    // filter run, or the unfiltered image.
+    const DevelopRecipe rc = make_recipe(wb_, true);
+    const Viewport v = *viewport_;
+    auto within = [](int64_t value, int limit) { return int(std::clamp<int64_t>(value, 0, limit)); };
+    const int64_t margin = kScreenMargin, halo = kScreenMargin + kFilterHalo;
+    const int x0 = within(int64_t(v.x) - margin, width_), y0 = within(int64_t(v.y) - margin, height_);
+    const int x1 = within(int64_t(v.x) + std::max(v.width, 0) + margin, width_);
+    const int y1 = within(int64_t(v.y) + std::max(v.height, 0) + margin, height_);
+    const int cx0 = within(int64_t(v.x) - halo, width_), cy0 = within(int64_t(v.y) - halo, height_);
+    const int cx1 = within(int64_t(v.x) + std::max(v.width, 0) + halo, width_);
+    const int cy1 = within(int64_t(v.y) + std::max(v.height, 0) + halo, height_);
+
+    RgbPlanes crop;
+    crop.resize(cx1 - cx0, cy1 - cy0, size_t(cx1 - cx0) * size_t(cy1 - cy0));
+    for (int c = 0; c < 3; ++c)
+        for (int r = cy0; r < cy1; ++r)
+            std::copy_n(source_[c] + size_t(r) * size_t(width_) + size_t(cx0), size_t(cx1 - cx0),
+                        crop[c] + size_t(r - cy0) * size_t(crop.width));
+    apply_filters(crop, filters, lab_, [this](const char* text) { status(text); });
+
+    ScreenImage& s = screen_;
+    s.scale_down = 1;
+    s.x = x0, s.y = y0, s.width = x1 - x0, s.height = y1 - y0;
+    s.image_width = s.width, s.image_height = s.height;
+    s.rgb.assign(size_t(s.width) * size_t(s.height) * 3, 0);
+    develop_area(rc, crop, x0 - cx0, y0 - cy0, s.width, s.height, s.rgb.data());
+    UpdateDisplay(true);
+    status("Ready");
+    progress(100);
+    ready_ = true;
+}
+
+void RawDocument::post_process_unchecked() {
+    const FilterControls filters = filter_controls();
     const bool any = filters.any();
     if (any) {
         progress(70);
         status("Post Processing");
     }
-    working_ = RgbPlanes{};
     Picture16().swap(output_);
     std::vector<uint8_t>().swap(display_);
+    if (any && screen_develop_ && viewport_ && viewport_->scale_down == 1 && loaded()) {
+        // The planes of the last whole-image filter run stay until the new
+        // one replaces them: during a drag their statistics are the nearest
+        // at hand.
+        filters_pending_ = true;
+        develop_filtered_area(filters);
+        return;
+    }
+    working_ = RgbPlanes{};
     ++planes_generation_;
+    filters_pending_ = false;
     // With a filter on, working planes of width * height are copied from the
     // unchanged source planes and filtered, so filters never accumulate
     // across runs; without one the develop reads the source planes
@@ -178,6 +252,7 @@ void RawDocument::Develop(bool for_display) {
 }
 
 void RawDocument::develop_unchecked(bool for_display) {
+    finish_filters_unchecked();
     progress(70);
     if (viewport_ && for_display) {
         // The screen image replaces the full-size display buffers.
