@@ -93,16 +93,16 @@ std::map<std::string, double> staged_run(const std::string& input, const std::st
     t["3 AHD + highlights"] = span(scaled, demosaiced);
     t["4 refine + filters + hand-over"] = span(demosaiced, opened);
 
-    // The develop for saving: tone stages up to the curve table, then colour
-    // and the final pass.
+    // The develop for saving: the whole-image statistics (levels, fill
+    // light) up to the curve table, then one pass of all develop stages.
     clock.marks.clear();
     const Clock::time_point develop_start = Clock::now();
     doc.Develop(false);
     i = 0;
     const auto curves = clock.at("Processing curves", i);
     const auto updating = clock.at("Updating", i);
-    t["5 develop (exposure, levels)"] = span(develop_start, curves);
-    t["6 colour + final pass"] = span(curves, updating);
+    t["5 develop statistics"] = span(develop_start, curves);
+    t["6 develop pass"] = span(curves, updating);
 
     ostel::exporting::ExportRequest rq;
     rq.width = doc.width();

@@ -23,6 +23,7 @@
 //   5. ct.output_profile_bytes() are the bytes to embed on export.
 // Nothing here prints, throws on bad profiles or depends on the number of
 // OpenMP threads.
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -119,6 +120,14 @@ public:
 
     // Converts `count` interleaved pixels in place into the output space.
     void apply(uint16_t* pixels, size_t count) const;
+
+    // The two steps for callers that visit the image in pieces, each piece
+    // in the calling thread; the results are those of the whole-buffer
+    // calls. The matrix is the one matrix_stage() uses for `rgb_to_xyz`.
+    using StageMatrix = std::array<std::array<double, 3>, 3>;
+    StageMatrix stage_matrix(const double (&rgb_to_xyz)[3][3]) const;
+    void matrix_span(uint16_t* pixels, size_t count, const StageMatrix& m, float* luminance) const;
+    void apply_span(uint16_t* pixels, size_t count) const;
 
     const std::vector<uint8_t>& output_profile_bytes() const { return output_bytes_; }
 

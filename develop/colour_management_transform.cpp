@@ -155,49 +155,75 @@ ColourTransform::~ColourTransform() = default;
 
 bool ColourTransform::has_transform() const { return handles_ && handles_->transform != nullptr; }
 
-void ColourTransform::matrix_stage(uint16_t* pixels, size_t count, const double (&rgb_to_xyz)[3][3],
-                                   float* luminance) const {
-    if (!runs_matrix_stage() || !pixels) return;
+ColourTransform::StageMatrix ColourTransform::stage_matrix(const double (&rgb_to_xyz)[3][3]) const {
     // The fast path converts from D65 XYZ itself; Little CMS expects its
     // D50 connection space.
-    double m[3][3];
-    for (int i = 0; i < 3; ++i)
-        for (int j = 0; j < 3; ++j) {
+    StageMatrix m{};
+    for (size_t i = 0; i < 3; ++i)
+        for (size_t j = 0; j < 3; ++j) {
             if (uses_srgb_fast_path()) {
                 m[i][j] = rgb_to_xyz[i][j];
                 continue;
             }
             double sum = 0.0;
-            for (int k = 0; k < 3; ++k) sum += double(kBradford[i][k]) * rgb_to_xyz[k][j];
+            for (size_t k = 0; k < 3; ++k) sum += double(kBradford[i][k]) * rgb_to_xyz[k][j];
             m[i][j] = sum;
         }
+    return m;
+}
+
+void ColourTransform::matrix_span(uint16_t* pixels, size_t count, const StageMatrix& m, float* luminance) const {
     // The 16-bit XYZ encoding reaches almost 2.0. Components above 1.0 are
     // ordinary (Z of a D65 white is 1.089), so they are kept: cutting them
     // at 1.0 would tint every bright neutral yellow.
-    const std::ptrdiff_t n = std::ptrdiff_t(count);
-#pragma omp parallel for schedule(static)
-    for (std::ptrdiff_t p = 0; p < n; ++p) {
-        uint16_t* px = pixels + size_t(p) * 3;
+    for (size_t p = 0; p < count; ++p) {
+        uint16_t* px = pixels + p * 3;
         const double r = px[0], g = px[1], b = px[2];
-        for (int i = 0; i < 3; ++i) px[i] = clamp_to(0.5 * (m[i][0] * r + m[i][1] * g + m[i][2] * b), 65535.0);
+        for (size_t i = 0; i < 3; ++i) px[i] = clamp_to(0.5 * (m[i][0] * r + m[i][1] * g + m[i][2] * b), 65535.0);
         if (luminance) luminance[p] = float(std::min<uint16_t>(px[1], 32767)) / 32767.0f;
     }
+}
+
+void ColourTransform::matrix_stage(uint16_t* pixels, size_t count, const double (&rgb_to_xyz)[3][3],
+                                   float* luminance) const {
+    if (!runs_matrix_stage() || !pixels) return;
+    const StageMatrix m = stage_matrix(rgb_to_xyz);
+    constexpr size_t kBlock = 4096;
+    const std::ptrdiff_t blocks = std::ptrdiff_t((count + kBlock - 1) / kBlock);
+#pragma omp parallel for schedule(static)
+    for (std::ptrdiff_t b = 0; b < blocks; ++b) {
+        const size_t first = size_t(b) * kBlock;
+        matrix_span(pixels + 3 * first, std::min(kBlock, count - first), m, luminance ? luminance + first : nullptr);
+    }
+}
+
+void ColourTransform::apply_span(uint16_t* pixels, size_t count) const {
+    if (!pixels || count == 0) return;
+    if (uses_srgb_fast_path()) {
+        const float* table = transfer_table().data();
+        for (size_t p = 0; p < count; ++p) {
+            uint16_t* px = pixels + p * 3;
+            const double x = 2.0 * px[0], y = 2.0 * px[1], z = 2.0 * px[2];
+            for (size_t i = 0; i < 3; ++i) {
+                const uint16_t linear = clamp_to(kXyzToSrgb[i][0] * x + kXyzToSrgb[i][1] * y + kXyzToSrgb[i][2] * z,
+                                                 65535.0);
+                px[i] = uint16_t(table[linear]);
+            }
+        }
+        return;
+    }
+    if (has_transform()) transform_run(handles_->transform.get(), pixels, count);
 }
 
 void ColourTransform::apply(uint16_t* pixels, size_t count) const {
     if (!pixels || count == 0) return;
     if (uses_srgb_fast_path()) {
-        const float* table = transfer_table().data();
-        const std::ptrdiff_t n = std::ptrdiff_t(count);
+        constexpr size_t kBlock = 4096;
+        const std::ptrdiff_t blocks = std::ptrdiff_t((count + kBlock - 1) / kBlock);
 #pragma omp parallel for schedule(static)
-        for (std::ptrdiff_t p = 0; p < n; ++p) {
-            uint16_t* px = pixels + size_t(p) * 3;
-            const double x = 2.0 * px[0], y = 2.0 * px[1], z = 2.0 * px[2];
-            for (int i = 0; i < 3; ++i) {
-                const uint16_t linear = clamp_to(kXyzToSrgb[i][0] * x + kXyzToSrgb[i][1] * y + kXyzToSrgb[i][2] * z,
-                                                 65535.0);
-                px[i] = uint16_t(table[linear]);
-            }
+        for (std::ptrdiff_t b = 0; b < blocks; ++b) {
+            const size_t first = size_t(b) * kBlock;
+            apply_span(pixels + 3 * first, std::min(kBlock, count - first));
         }
         return;
     }

@@ -11,15 +11,23 @@ double exposure_factor(double v) {
     return 1.0;
 }
 
+void exposure_span(const float* const (&p)[3], size_t count, const std::array<double, 3>& gain, uint16_t* out) {
+    for (size_t i = 0; i < count; ++i)
+        for (size_t c = 0; c < 3; ++c) out[3 * i + c] = detail::to_sample(double(p[c][i]) * gain[c]);
+}
+
 void apply_exposure_and_balance(const RgbPlanes& planes, double exposure, const std::array<double, 3>& mul,
                                 uint16_t* out) {
-    const int64_t n = static_cast<int64_t>(planes.pixel_count());
-    if (n == 0) return;
-    const float* p[3] = {planes[0], planes[1], planes[2]};
-    const double gain[3] = {exposure * mul[0], exposure * mul[1], exposure * mul[2]};
+    const int64_t rows = planes.height;
+    const size_t w = size_t(planes.width);
+    if (planes.pixel_count() == 0) return;
+    const std::array<double, 3> gain{exposure * mul[0], exposure * mul[1], exposure * mul[2]};
 #pragma omp parallel for schedule(static)
-    for (int64_t i = 0; i < n; ++i)
-        for (int c = 0; c < 3; ++c) out[3 * i + c] = detail::to_sample(double(p[c][i]) * gain[c]);
+    for (int64_t r = 0; r < rows; ++r) {
+        const size_t at = size_t(r) * w;
+        const float* p[3] = {planes[0] + at, planes[1] + at, planes[2] + at};
+        exposure_span(p, w, gain, out + 3 * at);
+    }
 }
 
 Table16 identity_table() {

@@ -80,25 +80,30 @@ void build_display_buffer(const uint16_t* rgb, int width, int height, bool warni
     out.assign(size_t(dw) * size_t(dh) * 4, 0);
 #pragma omp parallel for schedule(static)
     for (int r = 0; r < dh; ++r)
-        for (int c = 0; c < dw; ++c) {
-            const uint16_t* px = rgb + (size_t(r + b) * size_t(width) + size_t(c + b)) * 3;
-            int red = px[0] >> 8, green = px[1] >> 8, blue = px[2] >> 8;
-            if (warnings) {
-                const int luma = int(0.5876 * green + 0.299 * red + 0.114 * blue);
-                if (luma >= 246) {
-                    red = 255;
-                    green = blue = 0;
-                } else if (luma < 15) {
-                    red = green = 0;
-                    blue = 255;
-                }
+        display_span(rgb + (size_t(r + b) * size_t(width) + size_t(b)) * 3, size_t(dw), warnings,
+                     out.data() + size_t(r) * size_t(dw) * 4);
+}
+
+void display_span(const uint16_t* rgb, size_t pixels, bool warnings, uint8_t* out) {
+    for (size_t c = 0; c < pixels; ++c) {
+        const uint16_t* px = rgb + 3 * c;
+        int red = px[0] >> 8, green = px[1] >> 8, blue = px[2] >> 8;
+        if (warnings) {
+            const int luma = int(0.5876 * green + 0.299 * red + 0.114 * blue);
+            if (luma >= 246) {
+                red = 255;
+                green = blue = 0;
+            } else if (luma < 15) {
+                red = green = 0;
+                blue = 255;
             }
-            uint8_t* o = out.data() + (size_t(r) * size_t(dw) + size_t(c)) * 4;
-            o[0] = uint8_t(blue);
-            o[1] = uint8_t(green);
-            o[2] = uint8_t(red);
-            o[3] = 0;
         }
+        uint8_t* o = out + 4 * c;
+        o[0] = uint8_t(blue);
+        o[1] = uint8_t(green);
+        o[2] = uint8_t(red);
+        o[3] = 0;
+    }
 }
 
 }  // namespace ostel::develop

@@ -43,5 +43,7 @@ void draw_output_histogram(const uint16_t* rgb, int width, int height, Histogram
 // pure red and those below 15 pure blue.
 inline constexpr int kDisplayBorder = 4;
 void build_display_buffer(const uint16_t* rgb, int width, int height, bool warnings, std::vector<uint8_t>& out);
+// The same conversion for `pixels` consecutive pixels, without a frame.
+void display_span(const uint16_t* rgb, size_t pixels, bool warnings, uint8_t* out);
 
 }  // namespace ostel::develop

@@ -9,16 +9,27 @@ namespace ostel::develop {
 
 Table16 levels_table(const uint16_t* rgb, size_t pixels, double shadows, double highlights) {
     if (pixels == 0) return identity_table();
+    LevelCounts counts;
+#pragma omp parallel for schedule(static, 1)
+    for (int c = 0; c < 3; ++c) {
+        std::vector<uint64_t>& hist = counts[size_t(c)];
+        hist.assign(65536, 0);
+        for (size_t i = 0; i < pixels; ++i) ++hist[rgb[3 * i + size_t(c)]];
+    }
+    return levels_table_from_counts(counts, pixels, shadows, highlights);
+}
+
+Table16 levels_table_from_counts(const LevelCounts& counts, size_t pixels, double shadows, double highlights) {
+    if (pixels == 0) return identity_table();
     const double lo = 0.015 + 0.001 * shadows;
     // The highlights slider reaches shares above 1, which no cumulative
     // share can reach; the whole histogram is the most it can ask for.
     const double hi = std::min(1.0, 0.9985 + 0.0005 * highlights);
 
     int black[3] = {0, 0, 0}, white[3] = {65535, 65535, 65535};
-#pragma omp parallel for schedule(static, 1)
     for (int c = 0; c < 3; ++c) {
-        std::vector<uint64_t> hist(65536, 0);
-        for (size_t i = 0; i < pixels; ++i) ++hist[rgb[3 * i + size_t(c)]];
+        const std::vector<uint64_t>& hist = counts[size_t(c)];
+        if (hist.size() != 65536) return identity_table();
         const double total = double(pixels);
         uint64_t running = 0;
         bool have_black = false, have_white = false;

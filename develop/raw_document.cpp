@@ -122,6 +122,12 @@ void RawDocument::clear_image() {
     output_histogram_ = HistogramImage{};
     pick_pending_ = false;
     ready_ = false;
+    ++planes_generation_;
+    for (Reduced& r : reduced_) r = Reduced{};
+    levels_memo_ = LevelsMemo{};
+    filters_pending_ = false;
+    fill_memo_ = FillMemo{};
+    screen_ = ScreenImage{};
 }
 
 void RawDocument::memory_failure() {

@@ -26,6 +26,15 @@
 // PostProcess() for the filter controls, open()/LoadRaw() again for the
 // pre-filter controls (wavelet noise reduction, aberration, recovery).
 //
+// A view develops only what it shows (see set_viewport):
+//
+//   doc.set_viewport(Viewport::fit(window_w, window_h));  // before open()
+//   doc.open(path);                         // screen() holds the fitted image
+//   doc.set_viewport(Viewport::area(1, x, y, w, h));      // 100 %
+//   if (!doc.screen_covers(Viewport::area(1, x, y, w, h))) doc.Develop(true);
+//   controls.set(tag::kExposure, 3); doc.Develop(true);  // the new screen()
+//   doc.Develop(false);                     // whole image for saving: output()
+//
 // The controls and the notifier are not owned and must outlive the calls.
 // Without a control source the document uses the fixed values of a missing
 // main frame: all sliders 0, boxes off, mixer sliders 50, camera white
@@ -37,6 +46,8 @@
 #include <array>
 #include <cstdint>
 #include <fstream>
+#include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -47,6 +58,7 @@
 #include "develop/filters.h"
 #include "develop/histogram.h"
 #include "develop/notifier.h"
+#include "develop/region_develop.h"
 #include "develop/rgb_planes.h"
 #include "develop/tone.h"
 
@@ -103,6 +115,47 @@ struct ShootingData {
     std::string capture_text;   // "YYYY-MM-DD hh:mm:ss", empty when unknown
 };
 
+// What the view shows, for the screen develop. scale_down 0: the whole image
+// fitted into a window of width x height screen pixels (the document picks
+// the whole-number reduction that fits). scale_down n >= 1: one screen
+// pixel per n x n image pixels (1 is 100 %), and x, y, width, height the
+// visible rectangle in image pixels.
+struct Viewport {
+    int scale_down = 0;
+    int x = 0, y = 0, width = 0, height = 0;
+    static Viewport fit(int window_width, int window_height) { return {0, 0, 0, window_width, window_height}; }
+    static Viewport area(int scale_down, int x, int y, int width, int height) {
+        return {scale_down, x, y, width, height};
+    }
+};
+
+// The image of the last screen develop: `width` x `height` screen pixels
+// showing the image from pixel (x, y), each screen pixel standing for
+// scale_down x scale_down image pixels (their mean before developing).
+// At scale_down 1 the values are exactly those of the saved image there.
+struct ScreenImage {
+    int scale_down = 0;          // 0 before the first screen develop
+    int x = 0, y = 0;            // image pixel under the top-left screen pixel
+    int width = 0, height = 0;   // screen pixels
+    std::vector<uint8_t> pixels; // blue, green, red, 0 (with clipping warnings when on)
+    std::vector<uint16_t> rgb;   // the developed R, G, B samples
+    // The image rectangle covered, in image pixels (clipped to the image).
+    int image_width = 0, image_height = 0;
+};
+
+// How far a reduced screen image (scale_down above 1) may lie from the mean
+// of the saved image's 8-bit values over each block: the screen develops
+// the mean of the linear values, so blocks across strong edges differ
+// (the tone stages are not linear), the more so the noisier and busier the
+// picture. On 8-bit samples: the mean difference, and the share of samples
+// further than `sample` levels off.
+struct FitTolerance {
+    double mean;
+    double sample;
+    double share_beyond;
+};
+inline constexpr FitTolerance kFitTolerance{4.0, 12.0, 0.08};
+
 // Embedded preview of a preview-only open.
 struct Thumbnail {
     std::vector<uint8_t> bytes;  // JPEG data, or BGR0 pixels (4 bytes each)
@@ -139,6 +192,41 @@ public:
     // records. Without this call the document never touches a database.
     void use_database(persistence::SettingsDatabase* database, persistence::ControlPanel* panel,
                       DatabaseUse use = DatabaseUse::record_restore_save);
+
+    // The screen develop. With a viewport set, every develop for the screen
+    // (Develop(true), the end of loading, PostProcess, PickWhiteBalance)
+    // develops only what the viewport shows, at the screen's resolution,
+    // into screen(); the full-size display buffer and output stay empty and
+    // ready() is set as before. The visible area gets a margin of
+    // kScreenMargin screen pixels on each side, so small pans need no new
+    // develop (see screen_covers). The output histogram then comes from a
+    // reduced copy of the whole image. Develop(false) still develops the
+    // whole image for saving. Setting a viewport develops nothing by itself:
+    // call Develop(true) when screen_covers() says the new view is not in
+    // the last screen image.
+    static constexpr int kScreenMargin = 64;
+    void set_viewport(const Viewport& v) { viewport_ = v; }
+    void clear_viewport() { viewport_.reset(); }
+    bool has_viewport() const { return viewport_.has_value(); }
+    const ScreenImage& screen() const { return screen_; }
+    // True when the last screen image holds everything `v` shows at the
+    // same reduction.
+    bool screen_covers(const Viewport& v) const;
+    // The reduction a fit viewport uses for this image.
+    int fit_scale_down(int window_width, int window_height) const;
+    // At 100 % (a viewport with scale_down 1), PostProcess with a filter on
+    // filters only the screen area with a halo of kFilterHalo pixels and
+    // shows it at once; the whole image is filtered later, by
+    // FinishFilters() (for a view when it is idle) or by the next run that
+    // needs the whole image (every Develop, PickWhiteBalance). Until then
+    // the screen image is close to, not equal to, the saved image: levels
+    // and fill light take their statistics from the planes of the last
+    // whole-image filter run (or the unfiltered image) and the filters see
+    // only the area. working_planes() are those planes while
+    // filters_pending() is true.
+    static constexpr int kFilterHalo = 96;
+    bool filters_pending() const { return filters_pending_; }
+    void FinishFilters();
 
     // Opens the file and loads it (LoadRaw, or LoadThumbnail in preview-only
     // mode). Returns the load status; the previous image is gone either way.
@@ -222,6 +310,15 @@ private:
     void fill_curve_table();
     void memory_failure();
     void save_controls();
+    // Gains, tables, colour transform and whole-image statistics of one
+    // develop run, from the current controls.
+    DevelopRecipe make_recipe(const std::array<double, 3>& multipliers, bool for_display);
+    void develop_screen();
+    void develop_filtered_area(const FilterControls& filters);
+    void finish_filters_unchecked();
+    FilterControls filter_controls() const;
+    void screen_pixels_from_rgb();
+    const RgbPlanes& reduced_planes(int factor);
 
     ControlSource* controls_ = nullptr;
     Notifier* notifier_ = nullptr;
@@ -260,6 +357,43 @@ private:
     bool refine_ = false;  // mosaic data: the refinement stages apply
     bool diagonal_ = false;
     int diagonal_width_ = 0;
+
+    std::optional<Viewport> viewport_;
+    bool filters_pending_ = false;
+    ScreenImage screen_;
+    // Planes of the develop, reduced for the screen; both caches belong to
+    // one generation of the planes.
+    uint64_t planes_generation_ = 0;
+    struct Reduced {
+        int factor = 0;
+        uint64_t generation = 0;
+        RgbPlanes planes;
+    };
+    std::array<Reduced, 2> reduced_;
+    // Whole-image statistics of the last runs, reused while their inputs
+    // are unchanged.
+    struct LevelsMemo {
+        uint64_t generation = 0;
+        std::array<double, 3> gain{};
+        LevelCounts counts;  // histograms after exposure; the shares only pick levels from them
+    } levels_memo_;
+    // Colour transforms of the last runs between built-in profiles, by
+    // profile choice: building one can take longer than a screen develop.
+    // Transforms with a profile file are built at every run, so a file
+    // changed on disk or one that cannot be used behaves as before.
+    struct TransformMemo {
+        ProfileChoice input, output;
+        std::shared_ptr<const ColourTransform> transform;
+    };
+    std::array<TransformMemo, 2> transforms_;
+    std::shared_ptr<const ColourTransform> colour_transform(const ProfileChoice& input, const ProfileChoice& output);
+    struct FillMemo {
+        uint64_t generation = 0;
+        std::array<double, 3> gain{};
+        Table16 levels;
+        ColourTransform::StageMatrix matrix{};
+        std::vector<double> row_sums;
+    } fill_memo_;
 
     ShootingData shooting_;
     Thumbnail thumbnail_;

@@ -25,6 +25,9 @@ double exposure_factor(double v);
 // samples per pixel.
 void apply_exposure_and_balance(const RgbPlanes& planes, double exposure, const std::array<double, 3>& mul,
                                 uint16_t* out);
+// The same for `count` pixels of three plane rows with the three gains
+// (exposure times multiplier), in the calling thread.
+void exposure_span(const float* const (&planes)[3], size_t count, const std::array<double, 3>& gain, uint16_t* out);
 
 // Levels correction table from the histograms of the buffer's three
 // channels: black at the first level whose cumulative share exceeds
@@ -33,6 +36,10 @@ void apply_exposure_and_balance(const RgbPlanes& planes, double exposure, const 
 // the channels' blacks, the white point the highest white. Identity when
 // the white point does not lie above the black point.
 Table16 levels_table(const uint16_t* rgb, size_t pixels, double shadows, double highlights);
+// The same table from the three channels' 65536-level histograms of
+// `pixels` pixels.
+using LevelCounts = std::array<std::vector<uint64_t>, 3>;
+Table16 levels_table_from_counts(const LevelCounts& counts, size_t pixels, double shadows, double highlights);
 // Replaces every sample by its table entry.
 void apply_table(uint16_t* rgb, size_t pixels, const Table16& table);
 
@@ -41,6 +48,12 @@ void apply_table(uint16_t* rgb, size_t pixels, const Table16& table);
 // `luminance` holds width * height values Y / 32767 and is left unchanged.
 // `slider` is the fill-light position (strength 0.007 v); 0 does nothing.
 void fill_light(uint16_t* xyz, const float* luminance, int width, int height, double slider);
+// Its parts, for callers that visit the image in pieces: the sum of
+// ln(Y + 0.00001) over one row, the scale from the row sums of the whole
+// image (added in row order), and the ratio step for `count` pixels.
+double luminance_log_sum(const float* luminance, size_t count);
+double fill_light_scale(const std::vector<double>& row_log_sums, size_t pixels, double slider);
+void fill_light_span(uint16_t* xyz, const float* luminance, size_t count, double scale);
 
 // Contrast table: 32767 + (1 + 0.02 v) (i - 32767), clamped to 0..65535.
 Table16 contrast_table(double v);
@@ -64,6 +77,13 @@ struct FinalPass {
 // Curve, encoding, saturation boost or desaturation, black and white and
 // contrast on every pixel, stored truncated to 16 bits.
 void apply_final_pass(uint16_t* rgb, size_t pixels, const FinalPass& pass);
+// When no step of the pass mixes channels (no saturation change, colour
+// mode), the whole pass as one table per sample, giving the same values;
+// empty otherwise.
+Table16 final_pass_table(const FinalPass& pass);
+// The pass over `pixels` pixels in the calling thread, through `table`
+// when it is given (from final_pass_table of the same pass).
+void final_pass_span(uint16_t* rgb, size_t pixels, const FinalPass& pass, const uint16_t* table);
 
 // The tone curve from the curve editor's control points (pixel coordinates,
 // y growing downwards, sorted by x): a Catmull-Rom spline through them
