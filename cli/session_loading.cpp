@@ -16,7 +16,8 @@ std::string run_core_entry(const std::string& path, core::DecoderSession& sessio
     } catch (const std::bad_alloc&) {
         return "Memory allocation error";
     }
-    if (session.raw_count == 0) return "Wrong file header";
+    if (session.raw_count == 0)
+        return session.refusal_reason.empty() ? "Wrong file header" : "Wrong file header (" + session.refusal_reason + ")";
     return "";
 }
 

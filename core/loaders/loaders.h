@@ -10,6 +10,7 @@ namespace ostel::core {
 void lossless_image_load_raw(DecoderSession& s);
 void sraw_ycc_load_raw(DecoderSession& s);
 void dng_lossless_tiles_load_raw(DecoderSession& s);
+void dng_tiled_load_raw(DecoderSession& s);
 void packed_bits_load_raw(DecoderSession& s);
 void unpacked_load_raw(DecoderSession& s);
 void eight_bit_load_raw(DecoderSession& s);
