@@ -75,6 +75,19 @@ constexpr Mat3 kD65ToD50 = {{{1.0478112, 0.0228866, -0.0501270},
                              {0.0295424, 0.9904844, -0.0170491},
                              {-0.0092345, 0.0150436, 0.7521316}}};
 
+constexpr Mat3 kBradford = {{{0.8951, 0.2664, -0.1614}, {-0.7502, 1.7135, 0.0367}, {0.0389, -0.0685, 1.0296}}};
+
+// Linear Bradford adaptation of XYZ from D65 to the white (x, y).
+bool adaptation_from_d65(double x, double y, Mat3& out) {
+    const std::array<double, 3> d65 = {0.95047, 1.0, 1.08883}, white = {x / y, 1.0, (1 - x - y) / y};
+    const auto from = apply(kBradford, d65), to = apply(kBradford, white);
+    Mat3 scale{}, inverse;
+    for (int i = 0; i < 3; ++i) scale[i][i] = to[size_t(i)] / from[size_t(i)];
+    if (!invert(kBradford, inverse)) return false;
+    out = multiply(inverse, multiply(scale, kBradford));
+    return true;
+}
+
 struct Profile {
     const IfdWalkState& w;
     double t1, t2;  // temperatures of calibrations 1 and 2 (0 when only one)
@@ -147,7 +160,12 @@ bool set_dng_profile_matrix(DecoderSession& s, IfdWalkState& w) {
         if (!(neutral[0] > 0 && neutral[1] > 0 && neutral[2] > 0)) return false;
     }
 
-    Mat3 xyz_cam = to_camera;
+    // Without forward matrices the colour matrix maps XYZ under the shot's
+    // white to the camera; the scene's colours reach that white from D65 by
+    // Bradford adaptation, so XYZ (D65) to camera is the matrix after it.
+    Mat3 xyz_cam = to_camera, adapt;
+    if (!adaptation_from_d65(x, y, adapt)) return false;
+    xyz_cam = multiply(to_camera, adapt);
     if (forward) {
         // Forward matrix: white-balanced camera to XYZ (D50). Camera colour
         // is the reference neutral times the balanced value, so XYZ (D65) to

@@ -11,7 +11,77 @@ constexpr double kSrgbToXyz[3][3] = {{0.412453, 0.357580, 0.180423},
                                      {0.212671, 0.715160, 0.072169},
                                      {0.019334, 0.119193, 0.950227}};
 
+constexpr Matrix3 kBradford = {{{0.8951, 0.2664, -0.1614}, {-0.7502, 1.7135, 0.0367}, {0.0389, -0.0685, 1.0296}}};
+constexpr std::array<double, 3> kD65 = {0.95047, 1.0, 1.08883};
+constexpr std::array<double, 3> kD50 = {0.96422, 1.0, 0.82521};
+constexpr std::array<double, 3> kLightA = {1.09850, 1.0, 0.35585};
+
+Matrix3 multiply(const Matrix3& a, const Matrix3& b) {
+    Matrix3 r{};
+    for (size_t i = 0; i < 3; ++i)
+        for (size_t j = 0; j < 3; ++j)
+            for (size_t k = 0; k < 3; ++k) r[i][j] += a[i][k] * b[k][j];
+    return r;
+}
+
+std::array<double, 3> apply(const Matrix3& m, const std::array<double, 3>& v) {
+    std::array<double, 3> r{};
+    for (size_t i = 0; i < 3; ++i) r[i] = m[i][0] * v[0] + m[i][1] * v[1] + m[i][2] * v[2];
+    return r;
+}
+
+Matrix3 inverse(const Matrix3& m) {
+    const double det = m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) -
+                       m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0]) +
+                       m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]);
+    Matrix3 r{};
+    for (size_t i = 0; i < 3; ++i)
+        for (size_t j = 0; j < 3; ++j) {
+            const size_t a = (j + 1) % 3, b = (j + 2) % 3, c = (i + 1) % 3, d = (i + 2) % 3;
+            r[i][j] = (m[a][c] * m[b][d] - m[a][d] * m[b][c]) / det;
+        }
+    return r;
+}
+
+// Linear Bradford adaptation of XYZ from one white to another.
+Matrix3 adaptation(const std::array<double, 3>& from, const std::array<double, 3>& to) {
+    const auto cone_from = apply(kBradford, from), cone_to = apply(kBradford, to);
+    Matrix3 scale{};
+    for (size_t i = 0; i < 3; ++i) scale[i][i] = cone_to[i] / cone_from[i];
+    return multiply(inverse(kBradford), multiply(scale, kBradford));
+}
+
+Matrix3 to_matrix(const double (&m)[3][3]) {
+    Matrix3 r{};
+    for (size_t i = 0; i < 3; ++i)
+        for (size_t j = 0; j < 3; ++j) r[i][j] = m[i][j];
+    return r;
+}
+
 }  // namespace
+
+Matrix3 rgb_to_camera(const Camera& camera) {
+    Matrix3 srgb_to_xyz{};
+    for (size_t i = 0; i < 3; ++i)
+        for (size_t j = 0; j < 3; ++j) srgb_to_xyz[i][j] = kSrgbToXyz[i][j];
+    if (!camera.lit_by_a) return multiply(to_matrix(camera.xyz_to_cam), srgb_to_xyz);
+    return multiply(to_matrix(camera.xyz_to_cam_a), multiply(adaptation(kD65, kLightA), srgb_to_xyz));
+}
+
+std::array<double, 3> camera_neutral(const Camera& camera, bool light_a) {
+    auto n = light_a ? apply(to_matrix(camera.xyz_to_cam_a), kLightA) : apply(to_matrix(camera.xyz_to_cam), kD65);
+    const double green = n[1];
+    for (double& v : n) v /= green;
+    return n;
+}
+
+Matrix3 forward_matrix(const Camera& camera, bool light_a) {
+    const auto neutral = camera_neutral(camera, light_a);
+    Matrix3 balance{};
+    for (size_t i = 0; i < 3; ++i) balance[i][i] = neutral[i];
+    const Matrix3 to_xyz = inverse(to_matrix(light_a ? camera.xyz_to_cam_a : camera.xyz_to_cam));
+    return multiply(adaptation(light_a ? kLightA : kD65, kD50), multiply(to_xyz, balance));
+}
 
 uint64_t Rng::next() {
     // splitmix64: tiny, fast and well mixed for any seed including 0.
@@ -42,13 +112,7 @@ Mosaic render_mosaic(const Scene& scene, const Camera& camera) {
 
     // Camera response to each primary, so a row of the pattern needs one
     // dot product per site: cam = xyz_to_cam x srgb_to_xyz x rgb.
-    double rgb_to_cam[3][3];
-    for (int i = 0; i < 3; ++i)
-        for (int j = 0; j < 3; ++j) {
-            double sum = 0;
-            for (int k = 0; k < 3; ++k) sum += camera.xyz_to_cam[i][k] * kSrgbToXyz[k][j];
-            rgb_to_cam[i][j] = sum;
-        }
+    const Matrix3 rgb_to_cam = rgb_to_camera(camera);
 
     Rng rng(camera.seed);
     for (int row = 0; row < m.height; ++row) {
@@ -57,7 +121,7 @@ Mosaic render_mosaic(const Scene& scene, const Camera& camera) {
             int c = camera.color_at(row, col);
             if (c > 2) c = 1;  // a fourth filter colour reads as green here
             double v = 0;
-            for (int j = 0; j < 3; ++j) v += rgb_to_cam[c][j] * rgb[j] * scene.exposure;
+            for (int j = 0; j < 3; ++j) v += rgb_to_cam[size_t(c)][size_t(j)] * rgb[size_t(j)] * scene.exposure;
             v = black + v * range;
             if (camera.noise_sigma > 0) v += camera.noise_sigma * rng.gaussian();
             m.at(row, col) = static_cast<uint16_t>(std::clamp(std::lround(v), long(0), long(ceiling)));

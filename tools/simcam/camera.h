@@ -2,6 +2,7 @@
 // The simulated camera: a sensor with a colour filter, a colour response,
 // levels and optional noise. render_mosaic() gives the exact values that a
 // loader must hand back for a file written from the mosaic.
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -28,6 +29,12 @@ struct Camera {
     int white = 4095;  // brightest value the sensor delivers (at most 2^bits - 1)
     // XYZ to camera colour, rows red, green, blue filter.
     double xyz_to_cam[3][3] = {{0.6939, -0.1104, -0.0634}, {-0.5776, 1.3565, 0.2451}, {-0.1284, 0.2187, 0.7028}};
+    // XYZ to camera colour under standard light A: the second calibration of
+    // a dual-illuminant profile, deliberately unlike the daylight one.
+    double xyz_to_cam_a[3][3] = {{0.80, -0.20, -0.05}, {-0.50, 1.40, 0.15}, {-0.05, 0.12, 0.60}};
+    bool lit_by_a = false;          // the scene is lit by standard light A instead of D65
+    bool dual_profile = false;      // DNG: both calibrations and the as-shot neutral
+    bool forward_matrices = false;  // DNG: forward matrices beside the colour matrices
     double noise_sigma = 0;  // standard deviation in raw units; 0 = noiseless
     uint64_t seed = 1;       // noise is deterministic per seed
 
@@ -52,6 +59,16 @@ struct Mosaic {
 };
 
 Mosaic render_mosaic(const Scene& scene, const Camera& camera);
+
+using Matrix3 = std::array<std::array<double, 3>, 3>;
+
+// Linear sRGB (D65) to camera colour under the camera's light: the scene's
+// colours adapted to that light (linear Bradford), then its matrix.
+Matrix3 rgb_to_camera(const Camera& camera);
+// Camera colour of white under the light given, green scaled to 1.
+std::array<double, 3> camera_neutral(const Camera& camera, bool light_a);
+// White-balanced camera colour to XYZ relative to D50 under the light given.
+Matrix3 forward_matrix(const Camera& camera, bool light_a);
 
 // Small deterministic generator (the standard distributions differ between
 // library implementations, so tests could not pin their output).

@@ -22,8 +22,30 @@ std::vector<TiffEntry> dng_entries(const TiffWriter& w, const Camera& cam) {
     e.push_back(w.ascii(50708, cam.make + " " + cam.model));
     e.push_back(w.longs(50714, {static_cast<uint32_t>(cam.black)}));
     e.push_back(w.longs(50717, {static_cast<uint32_t>(cam.white)}));
-    e.push_back(w.srationals(50721, matrix));
-    e.push_back(w.shorts(50778, {21}));  // D65
+    if (!cam.dual_profile) {
+        e.push_back(w.srationals(50721, matrix));
+        e.push_back(w.shorts(50778, {21}));  // D65
+        return e;
+    }
+    // Calibration 1 under standard light A, calibration 2 under D65, and the
+    // white of the light the scene was shot in.
+    std::vector<double> matrix_a;
+    for (const auto& row : cam.xyz_to_cam_a)
+        for (double v : row) matrix_a.push_back(v);
+    e.push_back(w.srationals(50721, matrix_a));
+    e.push_back(w.srationals(50722, matrix));
+    e.push_back(w.shorts(50778, {17}));
+    e.push_back(w.shorts(50779, {21}));
+    const auto neutral = camera_neutral(cam, cam.lit_by_a);
+    e.push_back(w.rationals(50728, {neutral[0], neutral[1], neutral[2]}));
+    if (cam.forward_matrices) {
+        for (const bool light_a : {true, false}) {
+            std::vector<double> fm;
+            for (const auto& row : forward_matrix(cam, light_a))
+                for (double v : row) fm.push_back(v);
+            e.push_back(w.srationals(light_a ? 50964 : 50965, fm));
+        }
+    }
     return e;
 }
 
