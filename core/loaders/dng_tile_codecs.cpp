@@ -27,6 +27,7 @@ struct JpegErrorExit {
     jpeg_error_mgr manager;
     std::jmp_buf landing;
     char message[JMSG_LENGTH_MAX];
+    int warnings;
 };
 
 void jpeg_fail(j_common_ptr info) {
@@ -35,7 +36,10 @@ void jpeg_fail(j_common_ptr info) {
     std::longjmp(err->landing, 1);
 }
 
-void jpeg_quiet(j_common_ptr, int) {}
+// Warnings (level -1) mean corrupt or missing data the library papered over.
+void jpeg_note(j_common_ptr info, int level) {
+    if (level < 0) ++reinterpret_cast<JpegErrorExit*>(info->err)->warnings;
+}
 
 }  // namespace
 
@@ -43,9 +47,10 @@ bool decode_dct_jpeg_tile(const uint8_t* data, size_t size, DngTile& out, std::s
     jpeg_decompress_struct info;
     JpegErrorExit err;
     err.message[0] = 0;
+    err.warnings = 0;
     info.err = jpeg_std_error(&err.manager);
     err.manager.error_exit = jpeg_fail;
-    err.manager.emit_message = jpeg_quiet;
+    err.manager.emit_message = jpeg_note;
     std::vector<uint8_t> row;
     if (setjmp(err.landing)) {
         jpeg_destroy_decompress(&info);
@@ -81,6 +86,7 @@ bool decode_dct_jpeg_tile(const uint8_t* data, size_t size, DngTile& out, std::s
     }
     jpeg_finish_decompress(&info);
     jpeg_destroy_decompress(&info);
+    out.damaged = err.warnings > 0;
     return true;
 }
 

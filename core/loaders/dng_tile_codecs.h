@@ -13,6 +13,7 @@ namespace ostel::core {
 struct DngTile {
     int width = 0, height = 0, samples = 0;
     std::vector<float> values;  // row by row, samples interleaved
+    bool damaged = false;       // decoded, but the codec met corrupt or missing data
     float at(int row, int col, int sample) const {
         return values[(size_t(row) * size_t(width) + size_t(col)) * size_t(samples) + size_t(sample)];
     }

@@ -124,11 +124,30 @@ void dng_tiled_load_raw(DecoderSession& s) {
             count_undecodable(s);
             continue;
         }
+        if (tile.damaged) ++s.short_read_count;
         place_tile(s, tile, levels, y0, x0, layout.samples);
     }
     s.black_level = 0;
     s.white_level = 65535;
+    apply_dng_opcode_lists(s);
+}
 
+void apply_dng_opcode_lists(DecoderSession& s) {
+    const TiffIfd& d = s.raw_directory;
+    if (!s.dng_version || s.image.empty()) return;
+    if (!d.ref(DngRef::opcodes1).present() && !d.ref(DngRef::opcodes2).present() &&
+        !d.ref(DngRef::opcodes3).present())
+        return;
+    if (s.black_level != 0 || s.white_level != 65535) {
+        // The opcodes work on values between black and white: bring the
+        // loaded image onto that range first.
+        const double black = s.black_level, range = double(s.white_level) - black;
+        if (!(range > 0)) return;
+        for (Pixel4& p : s.image)
+            for (uint16_t& v : p) v = level16((double(v) - black) / range);
+        s.black_level = 0;
+        s.white_level = 65535;
+    }
     warn_left_out(s, 1, apply_dng_opcodes(s, read_opcode_bytes(s, d.ref(DngRef::opcodes1)), 1));
     warn_left_out(s, 2, apply_dng_opcodes(s, read_opcode_bytes(s, d.ref(DngRef::opcodes2)), 2));
     warn_left_out(s, 3, apply_dng_opcodes(s, read_opcode_bytes(s, d.ref(DngRef::opcodes3)), 3));

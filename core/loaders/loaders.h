@@ -50,6 +50,11 @@ void canon_600_loader(DecoderSession& s);
 // incomplete so that no caller takes it for a good decode.
 void count_undecodable(DecoderSession& s);
 
+// Applies a DNG raw directory's opcode lists to the loaded image (bringing
+// it onto the 0..65535 range between black and white first); opcodes it
+// cannot apply are named in a warning. Nothing for other files.
+void apply_dng_opcode_lists(DecoderSession& s);
+
 // Runs the loader the session selected (nothing for none or a refusal marker).
 void run_loader(DecoderSession& s, LoaderId id);
 

@@ -60,6 +60,13 @@ Matrix3 to_matrix(const double (&m)[3][3]) {
 
 }  // namespace
 
+double falloff(const Camera& camera, double row, double col) {
+    // Relative position as a gain map measures it: 0 at the top or left
+    // edge, 1 at the bottom or right.
+    const double y = row / std::max(1, camera.height) - 0.5, x = col / std::max(1, camera.width) - 0.5;
+    return 1.0 - camera.vignetting * (x * x + y * y) / 0.5;
+}
+
 Matrix3 rgb_to_camera(const Camera& camera) {
     Matrix3 srgb_to_xyz{};
     for (size_t i = 0; i < 3; ++i)
@@ -103,7 +110,8 @@ Mosaic render_mosaic(const Scene& scene, const Camera& camera) {
     Mosaic m;
     m.width = std::max(0, camera.width);
     m.height = std::max(0, camera.height);
-    m.values.assign(static_cast<size_t>(m.width) * static_cast<size_t>(m.height), 0);
+    m.samples = camera.cfa_pattern == 0 ? 3 : 1;
+    m.values.assign(static_cast<size_t>(m.width) * static_cast<size_t>(m.height) * size_t(m.samples), 0);
 
     const int bits = std::clamp(camera.bits, 1, 16);
     const int ceiling = std::min(camera.white, (1 << bits) - 1);
@@ -118,13 +126,17 @@ Mosaic render_mosaic(const Scene& scene, const Camera& camera) {
     for (int row = 0; row < m.height; ++row) {
         for (int col = 0; col < m.width; ++col) {
             const Rgb rgb = scene.sample(row, col, m.height, m.width);
-            int c = camera.color_at(row, col);
-            if (c > 2) c = 1;  // a fourth filter colour reads as green here
-            double v = 0;
-            for (int j = 0; j < 3; ++j) v += rgb_to_cam[size_t(c)][size_t(j)] * rgb[size_t(j)] * scene.exposure;
-            v = black + v * range;
-            if (camera.noise_sigma > 0) v += camera.noise_sigma * rng.gaussian();
-            m.at(row, col) = static_cast<uint16_t>(std::clamp(std::lround(v), long(0), long(ceiling)));
+            const double light = camera.vignetting != 0 ? falloff(camera, row, col) : 1.0;
+            for (int k = 0; k < m.samples; ++k) {
+                int c = m.samples == 3 ? k : camera.color_at(row, col);
+                if (c > 2) c = 1;  // a fourth filter colour reads as green here
+                double v = 0;
+                for (int j = 0; j < 3; ++j) v += rgb_to_cam[size_t(c)][size_t(j)] * rgb[size_t(j)] * scene.exposure;
+                v = black + v * light * range;
+                if (camera.noise_sigma > 0) v += camera.noise_sigma * rng.gaussian();
+                m.values[(size_t(row) * size_t(m.width) + size_t(col)) * size_t(m.samples) + size_t(k)] =
+                    static_cast<uint16_t>(std::clamp(std::lround(v), long(0), long(ceiling)));
+            }
         }
     }
     return m;

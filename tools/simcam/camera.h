@@ -35,6 +35,10 @@ struct Camera {
     bool lit_by_a = false;          // the scene is lit by standard light A instead of D65
     bool dual_profile = false;      // DNG: both calibrations and the as-shot neutral
     bool forward_matrices = false;  // DNG: forward matrices beside the colour matrices
+    // Lens falloff: light at relative distance r from the centre (1 at the
+    // corners) is scaled by 1 - vignetting x r^2. DNG writers then store the
+    // gain map that undoes it.
+    double vignetting = 0;
     double noise_sigma = 0;  // standard deviation in raw units; 0 = noiseless
     uint64_t seed = 1;       // noise is deterministic per seed
 
@@ -44,11 +48,19 @@ struct Camera {
     }
 };
 
-// One sensor readout: height x width values, row-major.
+// One sensor readout: height x width values, row-major. A camera without a
+// colour filter (pattern 0) reads three samples per site, interleaved.
 struct Mosaic {
     int width = 0;
     int height = 0;
+    int samples = 1;
     std::vector<uint16_t> values;
+
+    uint16_t sample(int row, int col, int k) const {
+        return values[(static_cast<size_t>(row) * static_cast<size_t>(width) + static_cast<size_t>(col)) *
+                          static_cast<size_t>(samples) +
+                      static_cast<size_t>(k)];
+    }
 
     uint16_t at(int row, int col) const {
         return values[static_cast<size_t>(row) * static_cast<size_t>(width) + static_cast<size_t>(col)];
@@ -59,6 +71,9 @@ struct Mosaic {
 };
 
 Mosaic render_mosaic(const Scene& scene, const Camera& camera);
+
+// Share of the light left by the lens falloff at (row, col).
+double falloff(const Camera& camera, double row, double col);
 
 using Matrix3 = std::array<std::array<double, 3>, 3>;
 
