@@ -121,7 +121,7 @@ int main(int argc, char** argv) {
     // The real command first, alone in a fresh process, for its peak memory.
     std::ostringstream out, err;
     const Clock::time_point start = Clock::now();
-    const int code = ostel::cli::command_convert({input, "-o", output, "--format", "tiff16"}, out, err);
+    const int code = ostel::cli::command_convert({input, "-o", output, "--format", "tiff16", "-y"}, out, err);
     const double wall = seconds_since(start);
     if (code != 0) {
         std::fprintf(stderr, "convert failed: %s", err.str().c_str());
@@ -141,7 +141,7 @@ int main(int argc, char** argv) {
         for (const auto& [name, seconds] : staged_run(input, output)) stages[name].push_back(seconds);
         const Clock::time_point t = Clock::now();
         std::ostringstream o, e;
-        ostel::cli::command_convert({input, "-o", output, "--format", "tiff16"}, o, e);
+        ostel::cli::command_convert({input, "-o", output, "--format", "tiff16", "-y"}, o, e);
         walls.push_back(seconds_since(t));
     }
     std::filesystem::remove(output);

@@ -1,14 +1,19 @@
 // ostelraw info: what identification finds in each file.
+#include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <memory>
 #include <iomanip>
 #include <ostream>
 #include <sstream>
 
 #include "cli/commands.h"
+#include "cli/input_files.h"
 #include "cli/json_writer.h"
 #include "core/identify/identify.h"
 #include "cli/session_loading.h"
+#include "core/thumb/entries.h"
+#include "export/export_geometry.h"
 
 namespace ostel::cli {
 
@@ -36,13 +41,75 @@ struct InfoResult {
     std::string file;
     bool ok = false;
     std::string message;
+    // The levels the loader settles on (several measure the black level
+    // in the sensor's masked border), as the raw command reports them.
+    bool decoded = false;
+    int black_level = 0, white_level = 0, data_errors = 0;
 };
 
 InfoResult identify_one(const std::string& path, DecoderSession& s) {
     InfoResult r{path, false, ""};
     r.message = run_core_entry(path, s, [](DecoderSession& session) { core::identify_file(session); });
     r.ok = r.message.empty();
+    r.black_level = s.black_level;
+    r.white_level = s.white_level;
+    if (!r.ok) return r;
+    auto decoding = std::make_unique<DecoderSession>();
+    if (run_core_entry(path, *decoding, [](DecoderSession& session) { core::decode(session); }).empty() &&
+        !decoding->image.empty()) {
+        r.decoded = true;
+        r.black_level = decoding->black_level;
+        r.white_level = decoding->white_level;
+        r.data_errors = decoding->short_read_count;
+    }
     return r;
+}
+
+// "1/400 s" below a second when that is what the camera set, else decimals.
+std::string exposure_text(double seconds) {
+    if (!(seconds > 0) || !std::isfinite(seconds)) return "unknown";
+    char buf[32];
+    if (seconds < 1.0) {
+        const double inverse = 1.0 / seconds;
+        const double whole = std::round(inverse);
+        if (std::fabs(inverse - whole) <= 0.02 * whole || inverse >= 10) {
+            std::snprintf(buf, sizeof buf, "1/%.0f s", whole);
+            return buf;
+        }
+    }
+    std::snprintf(buf, sizeof buf, "%.3g s", seconds);
+    return buf;
+}
+
+// "f/5.6", "f/8": one decimal, none when it is a whole number.
+std::string aperture_text(double f_number) {
+    if (!(f_number > 0) || !std::isfinite(f_number)) return "f/unknown";
+    char buf[32];
+    const double tenths = std::round(f_number * 10) / 10;
+    std::snprintf(buf, sizeof buf, tenths == std::floor(tenths) ? "f/%.0f" : "f/%.1f", tenths);
+    return buf;
+}
+
+std::string number_text(double v, const char* unit) {
+    if (!(v > 0) || !std::isfinite(v)) return "unknown";
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%g%s", std::round(v * 10) / 10, unit);
+    return buf;
+}
+
+// What the orientation asks of a viewer, in words.
+std::string orientation_text(int orientation) {
+    if (orientation < 0) return "unknown";
+    switch (exporting::orientation_code(orientation)) {
+        case 1: return "mirrored left to right";
+        case 2: return "mirrored top to bottom";
+        case 3: return "upside down (turn 180 degrees)";
+        case 4: return "mirrored along the diagonal";
+        case 5: return "turned (turn 90 degrees counter-clockwise)";
+        case 6: return "turned (turn 90 degrees clockwise)";
+        case 7: return "mirrored along the other diagonal";
+        default: return "upright";
+    }
 }
 
 void write_json(JsonWriter& j, const InfoResult& r, const DecoderSession& s) {
@@ -60,6 +127,7 @@ void write_json(JsonWriter& j, const InfoResult& r, const DecoderSession& s) {
     j.field("focal_length", double(s.focal_length));
     j.field("capture_time", capture_time_text(s.capture_time));
     j.field("orientation", s.orientation);
+    j.field("orientation_text", orientation_text(s.orientation));
     j.field("stored_width", s.stored_width);
     j.field("stored_height", s.stored_height);
     j.field("width", s.width);
@@ -70,8 +138,9 @@ void write_json(JsonWriter& j, const InfoResult& r, const DecoderSession& s) {
     j.field("cfa_pattern", hex_word(s.cfa_pattern));
     j.field("color_count", s.color_count);
     j.field("color_letters", s.color_letters);
-    j.field("black_level", s.black_level);
-    j.field("white_level", s.white_level);
+    j.field("black_level", r.black_level);
+    j.field("white_level", r.white_level);
+    j.field("data_errors", r.data_errors);
     j.field("bits_per_sample", s.bits_per_sample);
     j.field("compression", s.compression);
     j.field("loader", std::string(core::loader_name(s.loader)));
@@ -103,16 +172,11 @@ void write_json(JsonWriter& j, const InfoResult& r, const DecoderSession& s) {
 }
 
 void write_text(std::ostream& out, const InfoResult& r, const DecoderSession& s) {
-    out << r.file << ": ";
-    if (!r.ok) {
-        out << r.message << "\n";
-        return;
-    }
-    out << s.make << ' ' << s.model;
+    out << (r.file == "-" ? "standard input" : r.file) << ": " << s.make << ' ' << s.model;
     if (s.model_extra[0]) out << " (" << s.model_extra << ')';
     out << "\n";
-    out << "  Shot:        ISO " << s.iso << ", " << s.exposure_time << " s, f/" << s.f_number << ", "
-        << s.focal_length << " mm";
+    out << "  Shot:        ISO " << number_text(s.iso, "") << ", " << exposure_text(s.exposure_time) << ", "
+        << aperture_text(s.f_number) << ", " << number_text(s.focal_length, " mm");
     const std::string when = capture_time_text(s.capture_time);
     if (!when.empty()) out << ", " << when;
     out << "\n";
@@ -120,45 +184,74 @@ void write_text(std::ostream& out, const InfoResult& r, const DecoderSession& s)
         << s.height << " at (" << s.crop_left << ", " << s.crop_top << ")\n";
     out << "  Colours:     " << s.color_count << " (" << s.color_letters << "), pattern " << hex_word(s.cfa_pattern)
         << "\n";
-    out << "  Levels:      black " << s.black_level << ", white " << s.white_level << ", " << s.bits_per_sample
-        << " bits\n";
+    out << "  Levels:      black " << r.black_level << ", white " << r.white_level << ", " << s.bits_per_sample
+        << " bits" << (r.decoded ? "" : " (from the header: the data could not be decoded)") << "\n";
+    if (r.data_errors) out << "  Data errors: " << r.data_errors << " (the image is incomplete)\n";
     out << "  Loader:      " << core::loader_name(s.loader) << " (compression " << s.compression << ")\n";
-    out << "  Orientation: " << s.orientation << "\n";
+    out << "  Orientation: " << orientation_text(s.orientation) << "\n";
     if (s.thumb_offset)
         out << "  Thumbnail:   " << s.thumb_length << " bytes at " << s.thumb_offset << ", " << s.thumb_width << " x "
             << s.thumb_height << "\n";
 }
 
+void print_info_help(std::ostream& out) {
+    out << "usage: ostelraw info [options] FILE|FOLDER|-...\n"
+           "Prints the camera, shooting data, levels and layout of raw files.\n"
+           "  --json            one JSON record per file (refused files too, with their reason)\n"
+           "  -r, --recursive   folders: take raw files in subfolders too\n"
+           "  -q, --quiet       print only problems\n"
+           "  -h, --help        this help\n";
+}
+
 }  // namespace
 
 int command_info(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-    bool json = false;
-    std::vector<std::string> files;
+    SimpleOptions o;
+    std::vector<std::string> words;
+    bool recursive = false;
     for (const std::string& a : args) {
-        if (a == "--json") json = true;
-        else if (!a.empty() && a[0] == '-') {
-            err << "ostelraw info: unknown option '" << a << "'\n";
-            return kExitUsage;
-        } else files.push_back(a);
+        if (a == "-r" || a == "--recursive") recursive = true;
+        else words.push_back(a);
     }
-    if (files.empty()) {
-        err << "usage: ostelraw info [--json] FILE...\n";
+    if (!parse_simple_options("info", words, {"--json"}, o, err)) {
+        err << "Try 'ostelraw info --help' for the options.\n";
         return kExitUsage;
     }
+    if (o.help) {
+        print_info_help(out);
+        return kExitOk;
+    }
+    if (o.inputs.empty()) {
+        err << "ostelraw info: no input file\n"
+            << "Try 'ostelraw info --help' for the options.\n";
+        return kExitUsage;
+    }
+    StandardInputCopy stdin_copy;
     int status = kExitOk;
     JsonWriter j(out);
-    if (json) j.begin_array();
-    for (const std::string& f : files) {
-        DecoderSession session;
-        const InfoResult r = identify_one(f, session);
-        if (!r.ok) {
-            status = kExitFailed;
-            err << f << ": " << r.message << "\n";
+    if (o.json) j.begin_array();
+    for (const InputFile& f : expand_inputs(o.inputs, recursive)) {
+        std::string load = f.path;
+        std::string problem = f.problem;
+        if (f.path == "-" && problem.empty()) {
+            // Standard input can be read once; a second "-" sees the same copy.
+            if (stdin_copy.path().empty()) stdin_copy.make(problem);
+            load = stdin_copy.path();
         }
-        if (json) write_json(j, r, session);
-        else write_text(out, r, session);
+        auto session = std::make_unique<DecoderSession>();
+        InfoResult r{f.path, false, problem};
+        if (problem.empty()) r = identify_one(load, *session);
+        r.file = f.path;
+        if (!r.ok) {
+            // Refusals go to the error stream once; the JSON list keeps a
+            // record for every file so that scripts can pair them up.
+            status = kExitFailed;
+            err << (f.path == "-" ? "standard input" : f.path) << ": " << r.message << "\n";
+        }
+        if (o.json) write_json(j, r, *session);
+        else if (r.ok && !o.quiet) write_text(out, r, *session);
     }
-    if (json) {
+    if (o.json) {
         j.end_array();
         out << "\n";
     }

@@ -8,8 +8,9 @@
 
 namespace ostel::cli {
 
-// Returns an empty string on success, else "File not found",
-// "Memory allocation error" or "Wrong file header".
+// Returns an empty string on success, else the system's reason why the file
+// cannot be read ("No such file or directory", ...), "Memory allocation
+// error", or "Wrong file header" followed by what the file is when known.
 std::string run_core_entry(const std::string& path, core::DecoderSession& session,
                            const std::function<void(core::DecoderSession&)>& entry);
 

@@ -29,6 +29,9 @@ public:
     void set_white_balance_sliders(double red, double blue) override;
     void set(int tag, double v) { values_[tag] = v; }
     void set_text(int tag, std::string t) { texts_[tag] = std::move(t); }
+    // The values and texts set so far, by tag.
+    const std::map<int, double>& values() const { return values_; }
+    const std::map<int, std::string>& texts() const { return texts_; }
 
 private:
     std::map<int, double> values_;

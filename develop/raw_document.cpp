@@ -9,6 +9,7 @@
 #include <iterator>
 #include <memory>
 #include <new>
+#include <utility>
 
 #include "core/processing/demosaic.h"
 #include "core/processing/output_profile.h"
@@ -16,6 +17,8 @@
 #include "core/session/core_failure.h"
 #include "core/session/decoder_session.h"
 #include "core/thumb/entries.h"
+#include "persistence/image_id.h"
+#include "persistence/settings_database.h"
 
 namespace ostel::develop {
 
@@ -78,6 +81,19 @@ RawDocument::~RawDocument() = default;
 
 void RawDocument::set_notifier(Notifier* notifier) { notifier_ = notifier; }
 
+void RawDocument::use_database(persistence::SettingsDatabase* database, persistence::ControlPanel* panel,
+                               DatabaseUse use) {
+    database_use_ = use;
+    panel_ = panel;
+    database_ = database && database->is_open() ? database : nullptr;
+    if (!database_) message("Could not import RAWDB to doc - it is NULL");
+}
+
+void RawDocument::save_controls() {
+    if (!database_ || !panel_ || database_use_ != DatabaseUse::record_restore_save) return;
+    if (!database_->SaveControls(image_id_, *panel_)) message("Failed to save controls");
+}
+
 double RawDocument::control(int t) const {
     if (controls_) return controls_->value(t);
     // No control bars: the fixed values of a missing main frame.
@@ -116,11 +132,13 @@ void RawDocument::memory_failure() {
 int RawDocument::open(const std::string& path) {
     clear_image();
     shooting_ = ShootingData{};
+    image_id_ = 0;
     if (file_.is_open()) file_.close();
     file_.clear();
     file_.open(path, std::ios::binary);
     if (!file_.is_open()) return kOpenFailed;
     path_ = path;
+    new_file_ = true;
     status("Loading");
     return preview_only_ ? LoadThumbnail() : LoadRaw();
 }
@@ -142,6 +160,8 @@ void RawDocument::copy_from_session(const core::DecoderSession& s) {
     shooting_.aperture = s.f_number;
     shooting_.focal_length = s.focal_length;
     shooting_.black_level = s.black_level;
+    shooting_.orientation = s.orientation;
+    shooting_.data_errors = s.short_read_count;
     shooting_.capture_time = s.capture_time;
     shooting_.capture_text = capture_text(s.capture_time);
 }
@@ -158,6 +178,9 @@ int RawDocument::LoadRaw() {
 }
 
 int RawDocument::load_raw_checked() {
+    // Only the first decode after open() is of a new file; a later LoadRaw
+    // re-decodes the same file with new pre-filter controls.
+    const bool new_file = std::exchange(new_file_, false);
     clear_image();
     std::vector<uint8_t> bytes;
     if (!file_.is_open() || !read_whole_stream(file_, bytes)) return kWrongHeader;
@@ -179,6 +202,13 @@ int RawDocument::load_raw_checked() {
     if (file_length < 104) return kWrongHeader;
 
     copy_from_session(s);
+    if (new_file) {
+        image_id_ = persistence::image_id(s);
+        if (database_) {
+            database_->RecordRawFile(image_id_, path_, shooting_.capture_text);
+            if (panel_) database_->LoadControls(image_id_, *panel_);
+        }
+    }
     cfa_colours_ = s.corner_colors;
 
     // First pass: white-balance multipliers only.
@@ -194,21 +224,29 @@ int RawDocument::load_raw_checked() {
     for (int i = 0; i < 3; ++i)
         for (int j = 0; j < 3; ++j) camera_matrix_[i][j] = s.xyz_to_cam[i][j];
     core::convert_to_output(s);
+    // The working planes are three: a four-colour camera's colours are folded
+    // into linear sRGB primaries when the planes are filled (the camera
+    // matrix maps camera white to RGB white), so the planes then go to XYZ
+    // with the sRGB primaries; together the two steps are final_matrix.
+    const bool fold_colours = s.color_count == 4 && !s.no_camera_matrix;
     for (int i = 0; i < 3; ++i)
         for (int j = 0; j < 3; ++j)
-            rgb_to_xyz_[i][j] = s.no_camera_matrix ? kSrgbToXyz[i][j] : double(s.final_matrix[i][j]);
+            rgb_to_xyz_[i][j] = s.no_camera_matrix ? kSrgbToXyz[i][j]
+                                : fold_colours     ? s.srgb_to_xyz[i][j]
+                                                   : double(s.final_matrix[i][j]);
 
     const size_t padded = size_t(width_ + 5) * size_t(height_ + 5);
     working_.resize(width_, height_, padded);
 
     // Red and blue sites of the 2x2 pattern (0 red, 1 and 3 green, 2 blue).
+    // Four-colour sensors have no such sites: index 3 is a filter of its own.
     const auto& cc = cfa_colours_;
     bayer_layout_ = false;
     auto set_sites = [&](int rr, int rc, int br, int bc) {
         red_site_[0] = rr, red_site_[1] = rc, blue_site_[0] = br, blue_site_[1] = bc;
         bayer_layout_ = true;
     };
-    if (s.cfa_pattern > 1) {
+    if (s.cfa_pattern > 1 && s.color_count == 3) {
         if (cc[0] == 1 || cc[0] == 3) {
             if (cc[1] != 0) set_sites(1, 0, 0, 1);
             else set_sites(0, 1, 1, 0);
@@ -234,7 +272,7 @@ int RawDocument::load_raw_checked() {
     core::blend_clipped_highlights(s);
     progress(40);
 
-    planes_from_session(s);
+    planes_from_session(s, fold_colours);
     draw_raw_histogram(s, width_, height_, raw_histogram_);
     session.reset();
 
@@ -242,11 +280,14 @@ int RawDocument::load_raw_checked() {
     return kLoadOk;
 }
 
-void RawDocument::planes_from_session(const core::DecoderSession& s) {
+void RawDocument::planes_from_session(const core::DecoderSession& s, bool fold_colours) {
     const int w = width_, h = height_;
     const int hg = s.half_grid;
     const size_t stride = size_t(s.image_width);
     float* p[3] = {working_[0], working_[1], working_[2]};
+    float fold[3][4];
+    for (int i = 0; i < 3; ++i)
+        for (int k = 0; k < 4; ++k) fold[i][k] = s.cam_to_out[i][k];
 #pragma omp parallel for schedule(static)
     for (int r = 0; r < h; ++r) {
         const size_t src_row = size_t(r >> hg);
@@ -257,7 +298,18 @@ void RawDocument::planes_from_session(const core::DecoderSession& s) {
                 p[0][dst] = p[1][dst] = p[2][dst] = 0;
                 continue;
             }
-            for (int k = 0; k < 3; ++k) p[k][dst] = std::sqrt(float(s.image[src][size_t(k)]));
+            const core::Pixel4& px = s.image[src];
+            if (!fold_colours) {
+                for (int k = 0; k < 3; ++k) p[k][dst] = std::sqrt(float(px[size_t(k)]));
+                continue;
+            }
+            // Colours outside the RGB gamut clip at its edges, as the
+            // develop's own matrix stage clips them for three-colour cameras.
+            for (int i = 0; i < 3; ++i) {
+                float v = 0;
+                for (int k = 0; k < 4; ++k) v += fold[i][k] * float(px[size_t(k)]);
+                p[i][dst] = std::sqrt(std::min(std::max(v, 0.0f), 65535.0f));
+            }
         }
     }
 }

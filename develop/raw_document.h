@@ -52,6 +52,10 @@
 namespace ostel::core {
 class DecoderSession;
 }
+namespace ostel::persistence {
+class ControlPanel;
+class SettingsDatabase;
+}  // namespace ostel::persistence
 
 namespace ostel::develop {
 
@@ -81,11 +85,19 @@ struct DocumentOptions {
     static DocumentOptions from_settings(int chrec, int cpf, int lnr_type, int cnr_type);
 };
 
+// What the document does with the settings database.
+enum class DatabaseUse {
+    record_restore_save,  // the desktop program: also saves before every develop
+    record_restore,       // the command line: reads stored positions, never writes them
+};
+
 // Shooting data copied from the file.
 struct ShootingData {
     std::string make, model;
     float iso = 0, shutter = 0, aperture = 0, focal_length = 0;
     int black_level = 0;
+    int orientation = 0;        // the decoder's orientation code (0 as stored, 3, 5, 6 turned)
+    int data_errors = 0;        // reads the loader found short or corrupt: the image is incomplete
     int64_t capture_time = 0;   // seconds since 1970 in the camera's clock
     std::string capture_text;   // "YYYY-MM-DD hh:mm:ss", empty when unknown
 };
@@ -115,6 +127,17 @@ public:
     // display image or output histogram and ready() stays false until the
     // first Develop(false). The status texts up to that point are the same.
     void set_screen_develop(bool on) { screen_develop_ = on; }
+    // The settings database and the panel whose positions it stores (not
+    // owned). With them, a newly opened file is recorded and the positions
+    // stored for its image are restored into the panel before the pipeline
+    // reads them; a re-decode of the same file (LoadRaw() called again)
+    // does neither. Every develop run first saves the panel's positions
+    // ("Failed to save controls" when that fails), unless `use` says
+    // otherwise. A missing or closed database is reported ("Could not
+    // import RAWDB to doc - it is NULL") and the document goes on without
+    // records. Without this call the document never touches a database.
+    void use_database(persistence::SettingsDatabase* database, persistence::ControlPanel* panel,
+                      DatabaseUse use = DatabaseUse::record_restore_save);
 
     // Opens the file and loads it (LoadRaw, or LoadThumbnail in preview-only
     // mode). Returns the load status; the previous image is gone either way.
@@ -161,6 +184,9 @@ public:
     // Profile of the last develop run's output space (what export embeds).
     const std::vector<uint8_t>& output_profile() const { return output_profile_; }
     const ShootingData& shooting() const { return shooting_; }
+    // Id of the open file's sensor image (0 when none), the key of its rows
+    // in the settings database.
+    int32_t image_id() const { return image_id_; }
     const Thumbnail& thumbnail() const { return thumbnail_; }
     const std::array<double, 3>& white_balance() const { return wb_; }
     // R/G and B/G of the camera's as-shot multipliers, and 1.
@@ -189,13 +215,21 @@ private:
     void white_balance_unchecked();
     void post_process_unchecked();
     void develop_unchecked(bool for_display);
-    void planes_from_session(const core::DecoderSession& s);
+    // The decoded image as square roots of its samples; with fold_colours the
+    // four camera colours are first mapped to linear sRGB by the camera matrix.
+    void planes_from_session(const core::DecoderSession& s, bool fold_colours);
     void fill_curve_table();
     void memory_failure();
+    void save_controls();
 
     ControlSource* controls_ = nullptr;
     Notifier* notifier_ = nullptr;
     Notifier silent_;
+    persistence::SettingsDatabase* database_ = nullptr;
+    persistence::ControlPanel* panel_ = nullptr;
+    DatabaseUse database_use_ = DatabaseUse::record_restore_save;
+    bool new_file_ = false;  // the next LoadRaw decodes a newly opened file
+    int32_t image_id_ = 0;
     DocumentOptions options_;
     bool preview_only_ = false;
     bool screen_develop_ = true;

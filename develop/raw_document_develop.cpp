@@ -190,6 +190,7 @@ void RawDocument::ProcessImage(std::array<double, 3>& multipliers, bool for_disp
     const RgbPlanes& planes = develop_planes();
     const size_t n = planes.pixel_count();
     if (n == 0) return;
+    save_controls();
     silence_colour_errors();
 
     const double exposure = 1.6 * exposure_factor(control(tag::kExposure));

@@ -48,6 +48,15 @@ RgbImage16 resample_nearest(const RgbImage16& image, int width, int height) {
 
 }  // namespace
 
+int orientation_code(int orientation) {
+    switch (orientation) {
+        case 90: return 6;
+        case 180: return 3;
+        case 270: return 5;
+        default: return orientation >= 0 && orientation <= 7 ? orientation : 0;
+    }
+}
+
 ExportSize exported_area(int width, int height) {
     if (width <= 2 * kExportMargin || height <= 2 * kExportMargin) return {};
     return {width - 2 * kExportMargin, height - 2 * kExportMargin};
@@ -70,18 +79,22 @@ CropRect rotate_crop(const CropRect& c, ExportSize area, Rotation rotation) {
             return {area.height - c.y - c.height, c.x, c.height, c.width};
         case Rotation::counter_clockwise:  // turned height is the unrotated width
             return {c.y, area.width - c.x - c.width, c.height, c.width};
+        case Rotation::half_turn:
+            return {area.width - c.x - c.width, area.height - c.y - c.height, c.width, c.height};
         case Rotation::none:
             break;
     }
     return c;
 }
 
-ExportSize default_output_size(int width, int height, Rotation rotation, bool crop_mode, const CropRect& crop) {
-    const ExportSize area = exported_area(width, height);
+ExportSize default_output_size(int width, int height, Rotation rotation, bool crop_mode, const CropRect& crop,
+                               int orientation) {
+    ExportSize area = exported_area(width, height);
+    if (orientation_swaps_axes(orientation)) std::swap(area.width, area.height);
     ExportSize size = area;
     const CropRect clamped = clamp_crop(crop, area);
     if (crop_mode && !clamped.empty()) size = {clamped.width, clamped.height};
-    if (rotation != Rotation::none) std::swap(size.width, size.height);
+    if (rotation == Rotation::clockwise || rotation == Rotation::counter_clockwise) std::swap(size.width, size.height);
     return size;
 }
 
@@ -98,6 +111,7 @@ RgbImage16 copy_exported_area(const uint16_t* rgb, int width, int height) {
 
 RgbImage16 rotate_image(const RgbImage16& image, Rotation rotation) {
     if (rotation == Rotation::none) return image;
+    if (rotation == Rotation::half_turn) return orient_image(image, 3);
     const int w = image.width, h = image.height;
     RgbImage16 out = make_image(h, w);
     for (int y = 0; y < h; ++y) {
@@ -107,6 +121,25 @@ RgbImage16 rotate_image(const RgbImage16& image, Rotation rotation) {
             const int dx = rotation == Rotation::clockwise ? h - 1 - y : y;
             const int dy = rotation == Rotation::clockwise ? x : w - 1 - x;
             std::copy_n(&image.samples[pixel_index(x, y, w)], kChannels, &out.samples[pixel_index(dx, dy, h)]);
+        }
+    }
+    return out;
+}
+
+RgbImage16 orient_image(const RgbImage16& image, int orientation) {
+    const int code = orientation_code(orientation);
+    if (code == 0) return image;
+    const int w = image.width, h = image.height;
+    const bool swap = (code & 4) != 0;
+    RgbImage16 out = make_image(swap ? h : w, swap ? w : h);
+    for (int y = 0; y < out.height; ++y) {
+        for (int x = 0; x < out.width; ++x) {
+            // Undo the steps in reverse: the swap of rows and columns, then
+            // the mirrors.
+            int sx = swap ? y : x, sy = swap ? x : y;
+            if (code & 1) sx = w - 1 - sx;
+            if (code & 2) sy = h - 1 - sy;
+            std::copy_n(&image.samples[pixel_index(sx, sy, w)], kChannels, &out.samples[pixel_index(x, y, out.width)]);
         }
     }
     return out;

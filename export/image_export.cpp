@@ -4,11 +4,14 @@
 #include <new>
 
 #include "export/jpeg_writer.h"
+#include "export/png_writer.h"
 #include "export/tiff_writer.h"
 
 namespace ostel::exporting {
 
 namespace {
+
+bool is_png(SaveMode mode) { return mode == SaveMode::png8 || mode == SaveMode::png16; }
 
 ExportResult failure(SaveMode mode, std::string detail) {
     ExportResult r;
@@ -35,9 +38,11 @@ bool prepare(const ExportRequest& rq, RgbImage16& out, std::string& detail) {
     // Each step below makes a new picture only when it changes something:
     // these are full-size 16-bit copies.
     RgbImage16 image = copy_exported_area(rq.rgb, rq.width, rq.height);
+    if (orientation_code(rq.orientation) != 0) image = orient_image(image, rq.orientation);
+    const ExportSize upright{image.width, image.height};
     if (rq.rotation != Rotation::none) image = rotate_image(image, rq.rotation);
-    const CropRect crop = clamp_crop(rq.crop, area);
-    if (rq.crop_mode && !crop.empty()) image = crop_image(image, rotate_crop(crop, area, rq.rotation));
+    const CropRect crop = clamp_crop(rq.crop, upright);
+    if (rq.crop_mode && !crop.empty()) image = crop_image(image, rotate_crop(crop, upright, rq.rotation));
     int width = rq.output_width, height = rq.output_height;
     if (width == 0 && height == 0) {
         width = image.width;
@@ -75,12 +80,25 @@ ExportResult export_image(const std::string& path, const ExportRequest& rq) {
         options.quality = rq.quality;
         options.icc_profile = rq.icc_profile;
         options.exif = &items;
+        options.replace_existing = rq.replace_existing;
         std::string error;
         const std::vector<uint8_t> rgb8 = to_8bit(image);
-        if (!write_jpeg(path, image.width, image.height, rgb8.data(), options, error)) {
-            ExportResult r = failure(rq.mode, error);
-            return r;
-        }
+        if (!write_jpeg(path, image.width, image.height, rgb8.data(), options, error)) return failure(rq.mode, error);
+        result.written = true;
+        return result;
+    }
+    if (is_png(rq.mode)) {
+        PngOptions options;
+        options.icc_profile = rq.icc_profile;
+        options.exif = build_exif_block(items, image.width, image.height, kSoftware8Bit, kProfileDescriptor);
+        options.replace_existing = rq.replace_existing;
+        std::string error;
+        const bool eight = rq.mode == SaveMode::png8;
+        std::vector<uint8_t> rgb8;
+        if (eight) rgb8 = to_8bit(image);
+        const void* samples = eight ? static_cast<const void*>(rgb8.data()) : image.samples.data();
+        if (!write_png(path, image.width, image.height, eight ? 8 : 16, samples, options, error))
+            return failure(rq.mode, error);
         result.written = true;
         return result;
     }
@@ -91,6 +109,8 @@ ExportResult export_image(const std::string& path, const ExportRequest& rq) {
     options.artist = items.artist;
     options.copyright = items.copyright;
     options.date_time = items.date_time;
+    options.compression = rq.compression;
+    options.replace_existing = rq.replace_existing;
     // Both depths carry the same Exif directory.
     options.exif = &items;
     std::vector<uint8_t> rgb8;
@@ -111,7 +131,7 @@ ExportResult export_image(const std::string& path, const ExportRequest& rq) {
 }
 
 std::string with_mode_extension(const std::string& path, SaveMode mode) {
-    return path + (mode == SaveMode::jpeg ? ".jpg" : ".tif");
+    return path + (mode == SaveMode::jpeg ? ".jpg" : is_png(mode) ? ".png" : ".tif");
 }
 
 }  // namespace ostel::exporting

@@ -10,6 +10,8 @@
 
 #include <jpeglib.h>
 
+#include "export/output_file.h"
+
 namespace ostel::exporting {
 
 namespace {
@@ -156,22 +158,13 @@ bool write_jpeg(const std::string& path, int width, int height, const uint8_t* r
             app1.insert(app1.end(), block.begin(), block.end());
         }
     }
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file) {
-        error = "cannot create " + path;
-        return false;
-    }
-    char message[JMSG_LENGTH_MAX] = {};
-    const bool ok = compress(file, width, height, rgb, std::clamp(options.quality, 1, 100), app1.data(), app1.size(),
-                             options.icc_profile.data(), options.icc_profile.size(), message);
-    const bool write_failed = std::ferror(file) != 0;
-    const bool close_failed = std::fclose(file) != 0;
-    if (!ok || write_failed || close_failed) {
-        error = ok ? "write error in " + path : std::string(message);
-        std::remove(path.c_str());
-        return false;
-    }
-    return true;
+    return write_file_through_stream(path, options.replace_existing, error, [&](std::FILE* file, std::string& failure) {
+        char message[JMSG_LENGTH_MAX] = {};
+        const bool ok = compress(file, width, height, rgb, std::clamp(options.quality, 1, 100), app1.data(),
+                                 app1.size(), options.icc_profile.data(), options.icc_profile.size(), message);
+        failure = message;
+        return ok;
+    });
 }
 
 }  // namespace ostel::exporting

@@ -1,6 +1,6 @@
 #pragma once
 // Writes 8-bit RGB JPEG files through libjpeg at a given quality, with an
-// Exif block and the embedded ICC profile.
+// Exif block and the embedded ICC profile, written safely (output_file.h).
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -15,6 +15,7 @@ struct JpegOptions {
     const MetadataItems* exif = nullptr;  // Exif block when set
     std::string software = kSoftware8Bit;
     std::string profile_descriptor = kProfileDescriptor;
+    bool replace_existing = true;       // false: an existing file is left alone
 };
 
 // The Exif block (starting with its TIFF header, without the "Exif\0\0"

@@ -3,9 +3,14 @@
 #include "export/exif_rationals.h"
 
 #include <tiffio.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <memory>
 #include <mutex>
+
+#include "export/output_file.h"
 
 namespace ostel::exporting {
 
@@ -90,12 +95,22 @@ TiffReport write_tiff(const std::string& path, const TiffPixels& px, const TiffO
         return report;
     }
     silence_libtiff();
-    std::unique_ptr<TIFF, TiffCloser> tif(TIFFOpen(path.c_str(), "w"));
+    OutputFile file;
+    if (!file.open(path, options.replace_existing, report.error)) return report;
+    // libtiff closes the descriptor it is given; the output file keeps its own.
+    const int fd = file.duplicate();
+    std::unique_ptr<TIFF, TiffCloser> tif(fd < 0 ? nullptr : TIFFFdOpen(fd, path.c_str(), "w"));
     if (!tif) {
-        report.error = "cannot create " + path;
+        if (fd >= 0) ::close(fd);
+        report.error = system_error_text("cannot write", path, errno ? errno : EIO);
         return report;
     }
     report.created = true;
+    // libtiff says only that a write failed; the system's reason is in errno.
+    auto write_failure = [&] {
+        report.error = system_error_text("cannot write", path, errno ? errno : EIO);
+        return report;
+    };
     TIFF* t = tif.get();
     TIFFSetField(t, TIFFTAG_IMAGEWIDTH, uint32_t(px.width));
     TIFFSetField(t, TIFFTAG_IMAGELENGTH, uint32_t(px.height));
@@ -106,7 +121,12 @@ TiffReport write_tiff(const std::string& path, const TiffPixels& px, const TiffO
     // every reader take them unchanged.
     TIFFSetField(t, TIFFTAG_SAMPLEFORMAT, uint16_t(SAMPLEFORMAT_UINT));
     TIFFSetField(t, TIFFTAG_PHOTOMETRIC, uint16_t(px.channels == 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK));
-    TIFFSetField(t, TIFFTAG_COMPRESSION, uint16_t(COMPRESSION_NONE));
+    const bool compressed = options.compression != TiffCompression::none;
+    TIFFSetField(t, TIFFTAG_COMPRESSION, uint16_t(options.compression == TiffCompression::deflate ? COMPRESSION_ADOBE_DEFLATE
+                                                  : options.compression == TiffCompression::lzw   ? COMPRESSION_LZW
+                                                                                                 : COMPRESSION_NONE));
+    // Differences between neighbours compress far better than the samples.
+    if (compressed) TIFFSetField(t, TIFFTAG_PREDICTOR, uint16_t(PREDICTOR_HORIZONTAL));
     if (options.orientation > 0) TIFFSetField(t, TIFFTAG_ORIENTATION, uint16_t(options.orientation));
     TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(t, 0));
     TIFFSetField(t, TIFFTAG_XRESOLUTION, 72.0);
@@ -123,31 +143,25 @@ TiffReport write_tiff(const std::string& path, const TiffPixels& px, const TiffO
 
     const size_t row_bytes = size_t(px.width) * size_t(px.channels) * size_t(px.bits / 8);
     const auto* bytes = static_cast<const uint8_t*>(px.samples);
+    // The predictor works in place, so compressed rows go through a copy.
+    std::vector<uint8_t> scratch(compressed ? row_bytes : 0);
+    errno = 0;
     for (int y = 0; y < px.height; ++y) {
-        // libtiff takes a non-const buffer but does not modify it for uncompressed data.
-        auto* row = const_cast<uint8_t*>(bytes + size_t(y) * row_bytes);
-        if (TIFFWriteScanline(t, row, uint32_t(y), 0) < 0) {
-            report.error = "write error in " + path;
-            return report;
-        }
+        const uint8_t* source = bytes + size_t(y) * row_bytes;
+        uint8_t* row = scratch.data();
+        if (compressed) std::copy_n(source, row_bytes, row);
+        else row = const_cast<uint8_t*>(source);  // left unchanged without compression
+        if (TIFFWriteScanline(t, row, uint32_t(y), 0) < 0) return write_failure();
     }
     for (const TextTag& tag : kTrailingTextTags) {
         const std::string& text = options.*(tag.text);
         if (!text.empty() && !TIFFSetField(t, tag.tag, text.c_str())) report.warnings.push_back(tag.failure);
     }
-    if (options.exif && !write_exif_directory(t, *options.exif)) {
-        report.error = "write error in " + path;
-        return report;
-    }
-    if (!TIFFFlush(t)) {
-        report.error = "write error in " + path;
-        return report;
-    }
+    if (options.exif && !write_exif_directory(t, *options.exif)) return write_failure();
+    if (!TIFFFlush(t)) return write_failure();
     tif.reset();  // complete the file before its Exif fractions are made exact
-    if (options.exif && !write_exact_exif_rationals(path, *options.exif)) {
-        report.error = "write error in " + path;
-        return report;
-    }
+    if (options.exif && !write_exact_exif_rationals(file.temporary_path(), *options.exif)) return write_failure();
+    if (!file.commit(report.error)) return report;
     report.written = true;
     return report;
 }

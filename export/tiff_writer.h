@@ -1,7 +1,8 @@
 #pragma once
-// Writes uncompressed, contiguous TIFF images of 8 or 16 bits per sample
-// (one or three samples per pixel) through libtiff, with the text tags, the
-// embedded ICC profile and, when asked for, an Exif directory.
+// Writes contiguous TIFF images of 8 or 16 bits per sample (one or three
+// samples per pixel) through libtiff, uncompressed or with lossless
+// compression, with the text tags, the embedded ICC profile and, when asked
+// for, an Exif directory. The file is written safely (see output_file.h).
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -14,12 +15,17 @@ namespace ostel::exporting {
 inline constexpr const char* kFileIoError = "File I/O Error";
 inline constexpr const char* kProfileIoError = "Profile I/O Error";
 
+// Lossless compressions a TIFF can be written with.
+enum class TiffCompression : int { none, deflate, lzw };
+
 struct TiffOptions {
     std::vector<uint8_t> icc_profile;  // embedded when non-empty
     std::string software = "Ostel RAW";
     std::string make, model, artist, copyright, description, date_time;
     std::string profile_descriptor;    // written when non-empty
     int orientation = 1;               // TIFF orientation tag value
+    TiffCompression compression = TiffCompression::none;
+    bool replace_existing = true;      // false: an existing file is left alone
     // Exposure, aperture, ISO, focal length and colour space go into an
     // Exif directory when this is set.
     const MetadataItems* exif = nullptr;
@@ -35,7 +41,7 @@ struct TiffPixels {
 struct TiffReport {
     bool written = false;  // the file is complete
     bool created = false;  // the file could be created at all
-    std::string error;     // why it is not complete ("cannot create PATH", ...)
+    std::string error;     // why it is not complete ("cannot write PATH: REASON", ...)
     // Items that could not be set; the file is completed without them.
     std::vector<std::string> warnings;
 };

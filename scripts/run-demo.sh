@@ -8,5 +8,5 @@ build=${OSTEL_BUILD_DIR:-$root/build}
 out="$build/demo"
 mkdir -p "$out"
 "$build/cli/ostelraw" info "$root/testdata/canon_eos30d.cr2"
-"$build/cli/ostelraw" convert "$root/testdata/canon_eos30d.cr2" --format jpeg -o "$out/canon_eos30d.jpg"
+"$build/cli/ostelraw" convert "$root/testdata/canon_eos30d.cr2" --format jpeg -y -o "$out/canon_eos30d.jpg"
 echo "developed image: $out/canon_eos30d.jpg"

@@ -37,7 +37,7 @@ void put_4cc(uint8_t* p, const char* four) { std::memcpy(p, four, 4); }
 void convert_to_output(DecoderSession& s) {
     const int colours = s.color_count;
     for (int i = 0; i < 3; ++i)
-        for (int j = 0; j < 3; ++j) s.final_matrix[i][j] = j < colours ? s.cam_to_out[i][j] : 0;
+        for (int j = 0; j < 4; ++j) s.final_matrix[i][j] = j < colours ? s.cam_to_out[i][j] : 0;
     s.output_space = 5;
     s.no_camera_matrix = s.no_camera_matrix || colours == 1 || s.document_mode != 0;
     if (s.no_camera_matrix) return;
@@ -90,8 +90,11 @@ void convert_to_output(DecoderSession& s) {
             for (int k = 0; k < 3; ++k) colorant += kSrgbToXyzD50[i][k] * inverse[j][k];
             put_be32(p + offset[7 + j] + 8 + 4 * i, uint32_t(int32_t(std::lround(colorant * 65536))));
         }
+    // Every camera colour keeps its column: dropping the fourth of a
+    // four-colour sensor would leave a matrix that no longer maps camera
+    // white to white.
     for (int i = 0; i < 3; ++i)
-        for (int j = 0; j < 3; ++j) {
+        for (int j = 0; j < 4; ++j) {
             double sum = 0;
             for (int k = 0; k < 3; ++k) sum += space[i][k] * s.cam_to_out[k][j];
             s.final_matrix[i][j] = j < colours ? float(sum) : 0;

@@ -4,7 +4,8 @@
 namespace ostel::core {
 
 // Computes final_matrix (camera colours to the output space, always XYZ
-// here) and builds the matching 1024-byte ICC profile in output_profile.
+// here; one column per camera colour, so four for four-colour sensors) and
+// builds the matching 1024-byte ICC profile in output_profile.
 void convert_to_output(DecoderSession& s);
 
 }  // namespace ostel::core

@@ -90,7 +90,7 @@ public:
     float cam_to_out[3][4] = {};
     int no_camera_matrix = 1;
     float xyz_to_cam[3][3] = {};
-    float final_matrix[3][3] = {};
+    float final_matrix[3][4] = {};  // camera colours to the output space; column 3 for four colours
     std::vector<uint8_t> output_profile;  // built-in output profile bytes
     int output_profile_length = 0;
 

@@ -8,6 +8,7 @@
 
 #include "cli/commands.h"
 #include "cli/convert_options.h"
+#include "cli/stored_settings.h"
 #include "develop/control_tags.h"
 #include "tests/support/samples.h"
 #include "tools/simcam/formats.h"
@@ -71,7 +72,13 @@ TEST(ConvertOptions, UsageErrorsExitWithTwo) {
         {"a.cr2", "--quality"},  // value missing
         {"a.cr2", "--quality", "0"},
         {"a.cr2", "--quality", "101"},
-        {"a.cr2", "--format", "png"},
+        {"a.cr2", "--format", "gif"},
+        {"a.cr2", "--format", "jpeg", "-o", "a.tif"},  // the name says otherwise
+        {"a.cr2", "-o", "a.xyz"},                     // no format to be told
+        {"a.cr2", "b.cr2", "-o", "one.jpg"},           // one file for two inputs
+        {"a.cr2", "--compression", "zip"},
+        {"a.cr2", "--mixer", "10,20"},
+        {"a.cr2", "--input-profile", "srgb"},
         {"a.cr2", "--exposure", "26"},
         {"a.cr2", "--exposure", "1.5"},
         {"a.cr2", "--set", "103=1"},  // no such control
@@ -82,11 +89,11 @@ TEST(ConvertOptions, UsageErrorsExitWithTwo) {
         {"a.cr2", "--curve", "0,0"},  // the ends are fixed
         {"a.cr2", "--curve", "64,300"},
         {"a.cr2", "--curve", "64,96;"},
-        {"a.cr2", "--rotate", "180"},
+        {"a.cr2", "--rotate", "45"},
         {"a.cr2", "--crop", "1,2,3"},
         {"a.cr2", "--crop", "0,0,0,5"},
         {"a.cr2", "--size", "0x10"},
-        {"a.cr2", "--size", "100x"},
+        {"a.cr2", "--size", "x"},
         {"a.cr2", "--size", "10x10", "--scale", "50"},
         {"a.cr2", "--scale", "401"},
         {"a.cr2", "--jobs", "0"},
@@ -97,7 +104,9 @@ TEST(ConvertOptions, UsageErrorsExitWithTwo) {
         std::string joined;
         for (const auto& a : args) joined += a + " ";
         EXPECT_EQ(r.code, kExitUsage) << joined;
-        EXPECT_NE(r.err.find("usage: ostelraw convert"), std::string::npos) << joined;
+        // The reason and a pointer to the help, not the whole usage again.
+        EXPECT_NE(r.err.find("Try 'ostelraw convert --help'"), std::string::npos) << joined;
+        EXPECT_EQ(r.err.find("usage:"), std::string::npos) << joined;
     }
 }
 
@@ -106,8 +115,10 @@ TEST(ConvertOptions, NamedOptionsSetTheirControls) {
     std::ostringstream err;
     ASSERT_TRUE(parse_convert_options({"a.cr2", "b.nef", "--exposure", "-3", "--wb-red", "4", "--bw", "lum",
                                        "--contrast", "12", "--saturation", "-10", "--set", "301=20", "--set",
-                                       "603=/icc/x.icc", "--input-profile", "romm", "--format", "tiff8",
-                                       "--rotate", "ccw", "--crop", "1,2,30,40", "--jobs", "3"},
+                                       "603=/icc/x.icc", "--input-profile", "camera", "--format", "tiff8",
+                                       "--rotate", "ccw", "--crop", "1,2,30,40", "--jobs", "3", "--levels", "on",
+                                       "--shadows", "-4", "--fill-light", "7", "--nr-chroma", "3", "--wavelet-nr",
+                                       "12", "--ca-blue", "-5", "--recovery", "off", "--sharpen-radius", "2"},
                                       o, err))
         << err.str();
     EXPECT_EQ(o.inputs, (std::vector<std::string>{"a.cr2", "b.nef"}));
@@ -115,20 +126,54 @@ TEST(ConvertOptions, NamedOptionsSetTheirControls) {
         int tag;
         double value;
     } expected[] = {{tag::kExposure, -3}, {tag::kWbRed, 4},       {tag::kWbMode, 2},      {tag::kBwMode, 2},
-                    {tag::kContrast, 12}, {tag::kSaturation, -10}, {tag::kSharpness, 20}, {tag::kWbBlue, 0}};
+                    {tag::kContrast, 12}, {tag::kSaturation, -10}, {tag::kSharpness, 20}, {tag::kWbBlue, 0},
+                    {tag::kHistCorrection, 1}, {tag::kShadows, -4}, {tag::kFillLight, 7}, {tag::kChromaNr, 3},
+                    {tag::kWaveletNr, 12}, {tag::kCaBlue, -5}, {tag::kRecovery, 0}, {tag::kSharpRadius, 2}};
     for (const auto& e : expected) EXPECT_EQ(o.controls.value(e.tag), e.value) << "tag " << e.tag;
     EXPECT_EQ(o.controls.text(tag::kOutputProfile), "/icc/x.icc");
-    EXPECT_EQ(o.controls.text(tag::kInputProfile), "Ostel ROMM");
+    EXPECT_EQ(o.controls.text(tag::kInputProfile), "Ostel RAW");
     EXPECT_EQ(o.mode, exporting::SaveMode::tiff8);
     EXPECT_EQ(o.rotation, exporting::Rotation::counter_clockwise);
     ASSERT_TRUE(o.crop);
     EXPECT_EQ(o.crop->height, 40);
     EXPECT_EQ(o.jobs, 3);
 
+    // The mixer develops with equal shares unless given ("--bw mixer" alone
+    // is not black); the shares given win.
+    const StoredControls plain(o.controls, convert_default_positions());
+    for (int t : {tag::kMixerRed, tag::kMixerGreen, tag::kMixerBlue}) EXPECT_EQ(plain.value(t), 50) << t;
+    ConvertOptions mixed;
+    ASSERT_TRUE(parse_convert_options({"a.cr2", "--bw", "mixer", "--mixer", "10,0,90"}, mixed, err));
+    const StoredControls shares(mixed.controls, convert_default_positions());
+    EXPECT_EQ(shares.value(tag::kMixerRed), 10);
+    EXPECT_EQ(shares.value(tag::kMixerGreen), 0);
+    EXPECT_EQ(shares.value(tag::kMixerBlue), 90);
+
     // An explicit white-balance mode wins over the implied custom mode.
     ConvertOptions auto_wb;
     ASSERT_TRUE(parse_convert_options({"a.cr2", "--wb", "auto", "--wb-blue", "3"}, auto_wb, err));
     EXPECT_EQ(auto_wb.controls.value(tag::kWbMode), 1);
+}
+
+TEST(ConvertOptions, SizeFitsInsideTheBoxKeepingTheAspectRatio) {
+    const struct {
+        std::string size;
+        int width, height;
+    } cases[] = {
+        {"40x", 40, 25},      // one side fixed, the other follows
+        {"x28", 44, 28},
+        {"100x100", 100, 64},  // the width limits
+        {"10x100", 10, 6},
+        {"1000x7", 11, 7},     // the height limits
+    };
+    for (const auto& c : cases) {
+        ConvertOptions o;
+        std::ostringstream err;
+        ASSERT_TRUE(parse_convert_options({"a.cr2", "--size", c.size}, o, err)) << err.str();
+        const exporting::ExportSize size = fitted_size({88, 56}, o);
+        EXPECT_EQ(size.width, c.width) << c.size;
+        EXPECT_EQ(size.height, c.height) << c.size;
+    }
 }
 
 TEST(ConvertOptions, CurveLevelsBecomeEditorPoints) {
@@ -155,7 +200,7 @@ TEST(Convert, FailedFilesAreReportedAndTheBatchGoesOn) {
     EXPECT_NE(r.err.find(missing + ": "), std::string::npos) << r.err;
     EXPECT_NE(r.err.find(junk + ": Wrong file header"), std::string::npos) << r.err;
     // The turned exported area: 64 - 8 wide, 96 - 8 high.
-    for (const std::string& name : {"one.tif", "two.tif"}) {
+    for (const char* name : {"one.tif", "two.tif"}) {
         EXPECT_EQ(tiff_size(out + "/" + name), std::make_pair(56, 88)) << name;
         EXPECT_NE(r.out.find(name), std::string::npos) << r.out;
     }
@@ -163,7 +208,7 @@ TEST(Convert, FailedFilesAreReportedAndTheBatchGoesOn) {
     EXPECT_FALSE(fs::exists(out + "/missing.tif"));
 
     // Every file converted: exit 0.
-    EXPECT_EQ(convert({cr2, dng, "-o", out, "--format", "tiff8", "--scale", "50"}).code, kExitOk);
+    EXPECT_EQ(convert({cr2, dng, "-o", out, "--format", "tiff8", "--scale", "50", "-y"}).code, kExitOk);
     EXPECT_EQ(tiff_size(out + "/one.tif"), std::make_pair(44, 28));
 }
 
@@ -184,9 +229,12 @@ TEST(Convert, OutputNamesAndSizes) {
     EXPECT_EQ(one.code, kExitOk) << one.err;
     EXPECT_EQ(tiff_size(named), std::make_pair(80, 40));
     // Enlarging past four times the source is refused for that file.
-    const Outcome big = convert({first, "-o", named, "--format", "tiff16", "--size", "1000x1000"});
-    EXPECT_EQ(big.code, kExitFailed);
-    EXPECT_NE(big.err.find("File I/O Error"), std::string::npos) << big.err;
+    const Outcome big = convert({first, "-o", named, "--format", "tiff16", "--scale", "401", "-y"});
+    EXPECT_EQ(big.code, kExitUsage);
+    const Outcome huge = convert({first, "-o", named, "--format", "tiff16", "--size", "1000x", "-y"});
+    EXPECT_EQ(huge.code, kExitFailed);
+    EXPECT_NE(huge.err.find("out of range"), std::string::npos) << huge.err;
+    EXPECT_EQ(tiff_size(named), std::make_pair(80, 40));  // the earlier file stays
 }
 
 TEST(Convert, CameraFileToJpegWithShootingData) {

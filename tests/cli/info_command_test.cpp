@@ -48,7 +48,7 @@ TEST(InfoCommand, JsonRecordsForIdentifiedAndRefusedFiles) {
                             "cam_to_out", "no_camera_matrix"})
         EXPECT_TRUE(cr2.contains(key)) << key;
     EXPECT_EQ(all[1]["status"], "refused");
-    EXPECT_EQ(all[1]["message"], "Wrong file header");
+    EXPECT_EQ(all[1]["message"], "Wrong file header: a format this program does not read");
     EXPECT_NE(r.err.find("Wrong file header"), std::string::npos);
 }
 
@@ -57,8 +57,12 @@ TEST(InfoCommand, UsageErrorsAndPlainText) {
     EXPECT_EQ(info({"--bogus", "x"}).status, 2);
     const InfoRun missing = info({"/nonexistent/file.cr2"});
     EXPECT_EQ(missing.status, 1);
-    EXPECT_NE(missing.err.find("File not found"), std::string::npos);
+    EXPECT_NE(missing.err.find("/nonexistent/file.cr2: No such file or directory"), std::string::npos);
     const InfoRun text = info({ostel::test::testdata_path("canon_eos30d.cr2")});
     EXPECT_EQ(text.status, 0);
     EXPECT_NE(text.out.find("Canon EOS 30D"), std::string::npos);
+    // People's units, and the black level the loader measures (as `raw` prints it).
+    EXPECT_NE(text.out.find("ISO 640, 1/400 s, f/22, 22 mm"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("black 128, white 4095"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("Orientation: upright"), std::string::npos) << text.out;
 }

@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "core/identify/parsers.h"
 #include "core/processing/demosaic.h"
 #include "core/processing/output_profile.h"
 
@@ -93,4 +94,21 @@ TEST(OutputProfile, IdentityCameraMatrixGivesTheXyzProfile) {
     convert_to_output(mono);
     EXPECT_TRUE(mono.output_profile.empty());
     EXPECT_EQ(mono.no_camera_matrix, 1);
+}
+
+TEST(OutputProfile, FourColourMatrixKeepsEveryCameraColour) {
+    // A four-colour camera white (all colours equal) must come out as the
+    // output white: with the fourth column dropped it turned strongly blue.
+    DecoderSession s;
+    s.color_count = 4;
+    apply_camera_table(s, "Canon", "PowerShot A50");
+    ASSERT_EQ(s.no_camera_matrix, 0);
+    convert_to_output(s);
+    for (int i = 0; i < 3; ++i) {
+        double white = 0, expect = 0;
+        for (int j = 0; j < 4; ++j) white += s.final_matrix[i][j];
+        for (int k = 0; k < 3; ++k) expect += s.srgb_to_xyz[i][k];
+        EXPECT_NEAR(white, expect, 1e-4) << "row " << i;
+        EXPECT_NE(s.final_matrix[i][3], 0.0f) << "row " << i;
+    }
 }

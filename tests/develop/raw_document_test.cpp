@@ -14,6 +14,7 @@
 #include "develop/control_source.h"
 #include "develop/raw_document.h"
 #include "develop/white_balance.h"
+#include "tests/support/samples.h"
 #include "tools/simcam/formats.h"
 
 namespace {
@@ -361,6 +362,23 @@ TEST(DocumentSettingsTest, OptionsAndInitialControls) {
     c.set_white_balance_sliders(1.3, 0.9);  // positions 10 and -3 (nearest)
     EXPECT_EQ(c.value(tag::kWbRed), 10);
     EXPECT_EQ(c.value(tag::kWbBlue), -3);
+}
+
+}  // namespace
+
+namespace {
+
+// A camera held upright and one held turned: the shooting data says how the
+// picture is turned for viewing (Exif orientation 8 is the flip code 5).
+TEST(RawDocumentShooting, OrientationOfRealFiles) {
+    OSTEL_REQUIRE_SAMPLES();
+    const std::pair<const char*, int> files[] = {{"real/canon_eos30d.cr2", 0}, {"real/google_pixel7_crop.dng", 5}};
+    for (const auto& [name, flip] : files) {
+        RawDocument doc;
+        doc.set_preview_only(true);
+        ASSERT_EQ(doc.open(ostel::test::samples_dir() + "/" + name), kLoadOk) << name;
+        EXPECT_EQ(doc.shooting().orientation, flip) << name;
+    }
 }
 
 }  // namespace

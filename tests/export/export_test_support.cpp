@@ -9,6 +9,7 @@
 #include <random>
 
 #include <jpeglib.h>
+#include <png.h>
 
 namespace ostel::exporting::test {
 
@@ -47,6 +48,9 @@ ReadImage read_tiff(const std::string& path) {
     TIFFGetFieldDefaulted(tif.get(), TIFFTAG_BITSPERSAMPLE, &bits);
     TIFFGetFieldDefaulted(tif.get(), TIFFTAG_SAMPLESPERPIXEL, &spp);
     TIFFGetFieldDefaulted(tif.get(), TIFFTAG_SAMPLEFORMAT, &format);
+    uint16_t compression = 0;
+    TIFFGetFieldDefaulted(tif.get(), TIFFTAG_COMPRESSION, &compression);
+    out.compression = compression;
     out.width = int(w);
     out.height = int(h);
     out.bits = bits;
@@ -145,6 +149,49 @@ bool lcms_opens(const std::vector<uint8_t>& profile) {
     const bool rgb = cmsGetColorSpace(p) == cmsSigRgbData;
     cmsCloseProfile(p);
     return rgb;
+}
+
+ReadImage read_png(const std::string& path) {
+    ReadImage out;
+    std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(path.c_str(), "rb"), std::fclose);
+    if (!f) return out;
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        return {};
+    }
+    png_init_io(png, f.get());
+    png_read_info(png, info);
+    out.width = int(png_get_image_width(png, info));
+    out.height = int(png_get_image_height(png, info));
+    out.bits = png_get_bit_depth(png, info);
+    out.channels = png_get_channels(png, info);
+    png_charp name = nullptr;
+    int kind = 0;
+    png_bytep profile = nullptr;
+    png_uint_32 length = 0;
+    if (png_get_iCCP(png, info, &name, &kind, &profile, &length)) out.icc.assign(profile, profile + length);
+    png_bytep exif = nullptr;
+    png_uint_32 exif_length = 0;
+    if (png_get_eXIf_1(png, info, &exif_length, &exif)) out.exif.assign(exif, exif + exif_length);
+    std::vector<uint8_t> row(png_get_rowbytes(png, info));
+    for (int y = 0; y < out.height; ++y) {
+        png_read_row(png, row.data(), nullptr);
+        for (size_t i = 0; i < size_t(out.width) * size_t(out.channels); ++i)
+            out.samples.push_back(out.bits == 16 ? uint16_t(row[2 * i] << 8 | row[2 * i + 1]) : row[i]);
+    }
+    png_destroy_read_struct(&png, &info, nullptr);
+    return out;
+}
+
+ReadImage read_image(const std::string& path) {
+    unsigned char head[4] = {};
+    std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(path.c_str(), "rb"), std::fclose);
+    if (!f || std::fread(head, 1, 4, f.get()) != 4) return {};
+    if (head[0] == 0xFF && head[1] == 0xD8) return read_jpeg(path);
+    if (head[0] == 0x89 && head[1] == 'P') return read_png(path);
+    return read_tiff(path);
 }
 
 std::string exiftool_json(const std::string& path, bool printed) {

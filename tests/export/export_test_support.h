@@ -27,9 +27,14 @@ struct ReadImage {
     int width = 0, height = 0, bits = 0, channels = 0, sample_format = 0;
     std::vector<uint16_t> samples;  // interleaved, 8-bit files widened as they are
     std::vector<uint8_t> icc;
+    std::vector<uint8_t> exif;  // PNG: the eXIf chunk
+    int compression = 0;        // TIFF: the compression tag
 };
 ReadImage read_tiff(const std::string& path);
 ReadImage read_jpeg(const std::string& path);
+ReadImage read_png(const std::string& path);
+// Any of the three, told apart by the file's first bytes.
+ReadImage read_image(const std::string& path);
 
 // A serialised sRGB profile made by Little CMS.
 std::vector<uint8_t> srgb_profile();

@@ -201,7 +201,8 @@ TEST(ImageExport, EightBitFormatsCarryTheExifItemsAndProfile) {
         rq.copyright = "(c) 2006 Jan";
         rq.icc_profile = test::srgb_profile();
         rq.quality = 90;
-        ASSERT_TRUE(export_image(path, rq).written);
+        const ExportResult written = export_image(path, rq);
+        ASSERT_TRUE(written.written) << written.detail;
 
         const auto image = mode == SaveMode::jpeg ? read_jpeg(path) : read_tiff(path);
         EXPECT_EQ(image.width, 6);

@@ -83,6 +83,31 @@ TEST(ImageId, SmallImagesUseOnlyTheirOwnPixels) {
     EXPECT_EQ(image_id(a), image_id(c));
 }
 
+TEST(ImageId, PhotosAlikeOnlyInFlatFirstRowsGetTheirOwnIds) {
+    // The first 30 rows (3000 samples, more than are hashed) hold one level
+    // per colour, the rest differs between the photos: a clipped sky, a
+    // black edge at per-colour black levels.
+    const struct {
+        const char* what;
+        uint16_t levels[4];
+    } cases[] = {{"clipped", {4095, 4095, 4095, 4095}}, {"black edge", {128, 130, 126, 130}}};
+    for (const auto& c : cases) {
+        int32_t ids[2][2] = {};
+        for (int photo = 0; photo < 2; ++photo)
+            for (int half = 0; half < 2; ++half) {
+                core::DecoderSession s;
+                fill_session(s, 100, 80, half, [&](int r, int col) {
+                    if (r < 30) return c.levels[r % 2 * 2 + col % 2];
+                    return uint16_t(500 + r * 3 + col + photo * (r + col) % 7);
+                });
+                ids[photo][half] = image_id(s);
+            }
+        EXPECT_NE(ids[0][0], ids[1][0]) << c.what;
+        EXPECT_EQ(ids[0][0], ids[0][1]) << c.what << ": the halved grid gives another id";
+        EXPECT_EQ(ids[1][0], ids[1][1]) << c.what << ": the halved grid gives another id";
+    }
+}
+
 TEST(ImageId, NoDecodedImageGivesZero) {
     core::DecoderSession s;
     s.width = 100;

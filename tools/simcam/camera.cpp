@@ -51,44 +51,40 @@ Matrix3 adaptation(const std::array<double, 3>& from, const std::array<double, 3
     return multiply(inverse(kBradford), multiply(scale, kBradford));
 }
 
-Matrix3 to_matrix(const double (&m)[3][3]) {
+// The first three rows of a matrix (red, green and blue filters).
+template <size_t Rows>
+Matrix3 to_matrix(const double (&m)[Rows][3]) {
     Matrix3 r{};
     for (size_t i = 0; i < 3; ++i)
         for (size_t j = 0; j < 3; ++j) r[i][j] = m[i][j];
     return r;
 }
 
-}  // namespace
-
-double falloff(const Camera& camera, double row, double col) {
-    // Relative position as a gain map measures it: 0 at the top or left
-    // edge, 1 at the bottom or right.
-    const double y = row / std::max(1, camera.height) - 0.5, x = col / std::max(1, camera.width) - 0.5;
-    return 1.0 - camera.vignetting * (x * x + y * y) / 0.5;
-}
-
-Matrix3 rgb_to_camera(const Camera& camera) {
+// Camera response of every filter index to the sRGB primaries:
+// xyz_to_cam x srgb_to_xyz. A scene lit by standard light A is seen with
+// its colours adapted to that light, through the camera's matrix for it.
+void rgb_response(const Camera& camera, double out[4][3]) {
+    for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < 3; ++j) {
+            double sum = 0;
+            for (int k = 0; k < 3; ++k) sum += camera.xyz_to_cam[i][k] * kSrgbToXyz[k][j];
+            out[i][j] = sum;
+        }
+    if (!camera.lit_by_a) return;
     Matrix3 srgb_to_xyz{};
     for (size_t i = 0; i < 3; ++i)
         for (size_t j = 0; j < 3; ++j) srgb_to_xyz[i][j] = kSrgbToXyz[i][j];
-    if (!camera.lit_by_a) return multiply(to_matrix(camera.xyz_to_cam), srgb_to_xyz);
-    return multiply(to_matrix(camera.xyz_to_cam_a), multiply(adaptation(kD65, kLightA), srgb_to_xyz));
+    const Matrix3 under_a = multiply(to_matrix(camera.xyz_to_cam_a), multiply(adaptation(kD65, kLightA), srgb_to_xyz));
+    for (size_t i = 0; i < 3; ++i)
+        for (size_t j = 0; j < 3; ++j) out[i][j] = under_a[i][j];
 }
 
-std::array<double, 3> camera_neutral(const Camera& camera, bool light_a) {
-    auto n = light_a ? apply(to_matrix(camera.xyz_to_cam_a), kLightA) : apply(to_matrix(camera.xyz_to_cam), kD65);
-    const double green = n[1];
-    for (double& v : n) v /= green;
-    return n;
+int filter_index(const Camera& camera, int row, int col) {
+    const int c = camera.color_at(row, col);
+    return c > 2 && camera.colours < 4 ? 1 : c;  // a second green reads as green
 }
 
-Matrix3 forward_matrix(const Camera& camera, bool light_a) {
-    const auto neutral = camera_neutral(camera, light_a);
-    Matrix3 balance{};
-    for (size_t i = 0; i < 3; ++i) balance[i][i] = neutral[i];
-    const Matrix3 to_xyz = inverse(to_matrix(light_a ? camera.xyz_to_cam_a : camera.xyz_to_cam));
-    return multiply(adaptation(light_a ? kLightA : kD65, kD50), multiply(to_xyz, balance));
-}
+}  // namespace
 
 uint64_t Rng::next() {
     // splitmix64: tiny, fast and well mixed for any seed including 0.
@@ -106,6 +102,38 @@ double Rng::gaussian() {
     return std::sqrt(-2.0 * std::log(u1)) * std::cos(6.283185307179586 * u2);
 }
 
+void Camera::set_daylight_balance() {
+    double response[4][3];
+    rgb_response(*this, response);
+    for (int i = 0; i < 4; ++i) {
+        const double white = response[i][0] + response[i][1] + response[i][2];
+        as_shot[i] = i < colours && white > 0 ? 1.0 / white : 0;
+    }
+    if (colours < 4) as_shot[3] = as_shot[1];
+}
+
+double falloff(const Camera& camera, double row, double col) {
+    // Relative position as a gain map measures it: 0 at the top or left
+    // edge, 1 at the bottom or right.
+    const double y = row / std::max(1, camera.height) - 0.5, x = col / std::max(1, camera.width) - 0.5;
+    return 1.0 - camera.vignetting * (x * x + y * y) / 0.5;
+}
+
+std::array<double, 3> camera_neutral(const Camera& camera, bool light_a) {
+    auto n = light_a ? apply(to_matrix(camera.xyz_to_cam_a), kLightA) : apply(to_matrix(camera.xyz_to_cam), kD65);
+    const double green = n[1];
+    for (double& v : n) v /= green;
+    return n;
+}
+
+Matrix3 forward_matrix(const Camera& camera, bool light_a) {
+    const auto neutral = camera_neutral(camera, light_a);
+    Matrix3 balance{};
+    for (size_t i = 0; i < 3; ++i) balance[i][i] = neutral[i];
+    const Matrix3 to_xyz = inverse(light_a ? to_matrix(camera.xyz_to_cam_a) : to_matrix(camera.xyz_to_cam));
+    return multiply(adaptation(light_a ? kLightA : kD65, kD50), multiply(to_xyz, balance));
+}
+
 Mosaic render_mosaic(const Scene& scene, const Camera& camera) {
     Mosaic m;
     m.width = std::max(0, camera.width);
@@ -118,21 +146,24 @@ Mosaic render_mosaic(const Scene& scene, const Camera& camera) {
     const int black = std::clamp(camera.black, 0, ceiling);
     const double range = ceiling - black;
 
-    // Camera response to each primary, so a row of the pattern needs one
-    // dot product per site: cam = xyz_to_cam x srgb_to_xyz x rgb.
-    const Matrix3 rgb_to_cam = rgb_to_camera(camera);
+    // Camera response to each primary, so a site needs one dot product.
+    double rgb_to_cam[4][3];
+    rgb_response(camera, rgb_to_cam);
 
+    const int visible = std::clamp(camera.visible_width(), 0, m.width);
     Rng rng(camera.seed);
     for (int row = 0; row < m.height; ++row) {
         for (int col = 0; col < m.width; ++col) {
-            const Rgb rgb = scene.sample(row, col, m.height, m.width);
             const double light = camera.vignetting != 0 ? falloff(camera, row, col) : 1.0;
             for (int k = 0; k < m.samples; ++k) {
-                int c = m.samples == 3 ? k : camera.color_at(row, col);
-                if (c > 2) c = 1;  // a fourth filter colour reads as green here
-                double v = 0;
-                for (int j = 0; j < 3; ++j) v += rgb_to_cam[size_t(c)][size_t(j)] * rgb[size_t(j)] * scene.exposure;
-                v = black + v * light * range;
+                double v = black;
+                if (col < visible) {
+                    const Rgb rgb = scene.sample(row, col, m.height, visible);
+                    const int c = m.samples == 3 ? k : filter_index(camera, row, col);
+                    double signal = 0;
+                    for (int j = 0; j < 3; ++j) signal += rgb_to_cam[c][j] * rgb[j] * scene.exposure;
+                    v += signal * light * range;
+                }
                 if (camera.noise_sigma > 0) v += camera.noise_sigma * rng.gaussian();
                 m.values[(size_t(row) * size_t(m.width) + size_t(col)) * size_t(m.samples) + size_t(k)] =
                     static_cast<uint16_t>(std::clamp(std::lround(v), long(0), long(ceiling)));

@@ -12,7 +12,8 @@
 namespace ostel::simcam {
 
 // Common filter layouts as 32-bit pattern words (two bits per site, eight
-// rows by two columns, colour 0 red, 1 green, 2 blue).
+// rows by two columns, colour 0 red, 1 green, 2 blue; on four-colour sensors
+// index 3 is a filter of its own).
 inline constexpr uint32_t kRggb = 0x94949494;
 inline constexpr uint32_t kBggr = 0x16161616;
 inline constexpr uint32_t kGrbg = 0x61616161;
@@ -27,8 +28,19 @@ struct Camera {
     int bits = 12;
     int black = 128;
     int white = 4095;  // brightest value the sensor delivers (at most 2^bits - 1)
-    // XYZ to camera colour, rows red, green, blue filter.
-    double xyz_to_cam[3][3] = {{0.6939, -0.1104, -0.0634}, {-0.5776, 1.3565, 0.2451}, {-0.1284, 0.2187, 0.7028}};
+    // 3: index 3 of the pattern is a second green; 4: it is a fourth filter
+    // with its own row of xyz_to_cam.
+    int colours = 3;
+    // XYZ to camera colour, one row per filter index (red, green, blue, and
+    // the fourth filter of four-colour sensors).
+    double xyz_to_cam[4][3] = {
+        {0.6939, -0.1104, -0.0634}, {-0.5776, 1.3565, 0.2451}, {-0.1284, 0.2187, 0.7028}, {0, 0, 0}};
+    // Covered columns at the right end of every row: they read black plus
+    // noise, and some formats take their black level from them.
+    int masked_columns = 0;
+    // Camera white balance written into formats that store one: the
+    // multiplier of each filter index (0 = none stored).
+    double as_shot[4] = {0, 0, 0, 0};
     // XYZ to camera colour under standard light A: the second calibration of
     // a dual-illuminant profile, deliberately unlike the daylight one.
     double xyz_to_cam_a[3][3] = {{0.80, -0.20, -0.05}, {-0.50, 1.40, 0.15}, {-0.05, 0.12, 0.60}};
@@ -41,6 +53,11 @@ struct Camera {
     double vignetting = 0;
     double noise_sigma = 0;  // standard deviation in raw units; 0 = noiseless
     uint64_t seed = 1;       // noise is deterministic per seed
+
+    int visible_width() const { return width - masked_columns; }
+    // Multipliers that make a neutral of the scene equal in every filter
+    // colour (the reciprocal of each filter's response to white).
+    void set_daylight_balance();
 
     // Colour of a sensor site by the pattern word.
     int color_at(int row, int col) const {
@@ -77,9 +94,6 @@ double falloff(const Camera& camera, double row, double col);
 
 using Matrix3 = std::array<std::array<double, 3>, 3>;
 
-// Linear sRGB (D65) to camera colour under the camera's light: the scene's
-// colours adapted to that light (linear Bradford), then its matrix.
-Matrix3 rgb_to_camera(const Camera& camera);
 // Camera colour of white under the light given, green scaled to 1.
 std::array<double, 3> camera_neutral(const Camera& camera, bool light_a);
 // White-balanced camera colour to XYZ relative to D50 under the light given.

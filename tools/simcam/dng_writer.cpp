@@ -53,8 +53,8 @@ namespace detail {
 
 std::vector<TiffEntry> dng_entries(const TiffWriter& w, const Camera& cam) {
     std::vector<double> matrix;
-    for (const auto& row : cam.xyz_to_cam)
-        for (double v : row) matrix.push_back(v);
+    for (int i = 0; i < 3; ++i)
+        for (double v : cam.xyz_to_cam[i]) matrix.push_back(v);
     auto e = cam.cfa_pattern ? detail::cfa_entries(w, cam) : std::vector<TiffEntry>{};
     e.push_back(w.ascii(271, cam.make));
     e.push_back(w.ascii(272, cam.model));

@@ -9,8 +9,20 @@ namespace ostel::simcam {
 namespace {
 
 constexpr std::array<std::string_view, static_cast<size_t>(Format::count_)> kNames = {
-    "cr2", "dng", "dng_ljpeg", "nef", "nef_compressed", "pef", "pef_compressed", "dng_deflate_float",
-    "dng_linear_lossy"};
+    "cr2", "dng", "dng_ljpeg", "nef", "nef_compressed", "pef", "pef_compressed", "crw_packed", "nef_cmyg",
+    "dng_deflate_float", "dng_linear_lossy"};
+
+// XYZ to camera of two four-colour compacts (filters green, magenta, cyan,
+// yellow in the order of their pattern indices).
+constexpr double kCanonA50[4][3] = {
+    {-0.5300, 0.9846, 0.1776}, {0.3436, 0.0684, 0.3939}, {-0.5540, 0.9879, 0.6200}, {-0.1404, 1.1175, 0.0217}};
+constexpr double kNikonE5700[4][3] = {
+    {-0.6475, 1.2496, 0.2428}, {0.5409, -0.0016, 0.3180}, {-0.5965, 1.0912, 0.5866}, {-0.0177, 0.9918, 0.0248}};
+
+void set_matrix(Camera& cam, const double (&m)[4][3]) {
+    for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < 3; ++j) cam.xyz_to_cam[i][j] = m[i][j];
+}
 
 }  // namespace
 
@@ -68,6 +80,32 @@ Camera camera_for(Format f, int width, int height) {
             cam.black = 128;
             cam.white = 4095;
             break;
+        case Format::crw_packed:
+            cam.make = "Canon";
+            cam.model = "Canon PowerShot A50";
+            cam.width = 1320;  // 1290 lit columns and 30 covered ones
+            cam.height = 968;
+            cam.masked_columns = 30;
+            cam.cfa_pattern = 0x1b4e4b1e;
+            cam.colours = 4;
+            cam.bits = 10;
+            cam.black = 32;
+            cam.white = 1023;
+            set_matrix(cam, kCanonA50);
+            cam.set_daylight_balance();
+            break;
+        case Format::nef_cmyg:
+            cam.make = "NIKON";
+            cam.model = "E5700";
+            cam.width = 2576;
+            cam.height = 1924;
+            cam.cfa_pattern = 0xb4b4b4b4;
+            cam.colours = 4;
+            cam.bits = 12;
+            cam.black = 0;  // the format has no black level of its own
+            cam.white = 4095;
+            set_matrix(cam, kNikonE5700);
+            break;
         case Format::count_: break;
     }
     return cam;
@@ -84,6 +122,8 @@ std::vector<uint8_t> write_raw(Format f, const Mosaic& m, const Camera& cam) {
         case Format::nef_compressed: return write_nef_compressed(m, cam);
         case Format::pef: return write_pef(m, cam);
         case Format::pef_compressed: return write_pef_compressed(m, cam);
+        case Format::crw_packed: return write_crw_packed(m, cam);
+        case Format::nef_cmyg: return write_nef_cmyg(m, cam);
         case Format::count_: break;
     }
     throw std::invalid_argument("write_raw: unknown format");

@@ -20,6 +20,8 @@ enum class Format : uint8_t {
     nef_compressed,  // Huffman-coded differences (12 or 14 bits)
     pef,             // uncompressed 16-bit words
     pef_compressed,  // Huffman-coded differences with the table in the maker note
+    crw_packed,      // four-colour compact (Canon heap), 10-bit packed rows, covered columns
+    nef_cmyg,        // four-colour compact (Nikon TIFF) known by its file size, 12-bit rows in two fields
     dng_deflate_float,  // deflate tiles of 32-bit floats with the floating-point predictor
     dng_linear_lossy,   // three samples per pixel in 8-bit DCT JPEG tiles, linearisation table
     count_
@@ -28,7 +30,9 @@ enum class Format : uint8_t {
 std::string_view format_name(Format f);
 // Parses a name as printed by format_name; false when unknown.
 bool parse_format(std::string_view name, Format& out);
-// A camera that identification accepts for the format (make, model, pattern, bits).
+// A camera that identification accepts for the format (make, model, pattern,
+// bits). The four-colour compacts have one sensor size each, which their
+// identification requires: they ignore the size asked for.
 Camera camera_for(Format f, int width = 256, int height = 192);
 
 std::vector<uint8_t> write_raw(Format f, const Mosaic& m, const Camera& cam);
@@ -42,6 +46,8 @@ std::vector<uint8_t> write_nef(const Mosaic& m, const Camera& cam);
 std::vector<uint8_t> write_nef_compressed(const Mosaic& m, const Camera& cam);
 std::vector<uint8_t> write_pef(const Mosaic& m, const Camera& cam);
 std::vector<uint8_t> write_pef_compressed(const Mosaic& m, const Camera& cam);
+std::vector<uint8_t> write_crw_packed(const Mosaic& m, const Camera& cam);
+std::vector<uint8_t> write_nef_cmyg(const Mosaic& m, const Camera& cam);
 
 // Writes bytes to a file; false on any error.
 bool save_file(const std::string& path, const std::vector<uint8_t>& bytes);

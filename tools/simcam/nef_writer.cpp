@@ -67,6 +67,24 @@ std::vector<uint8_t> write_nef(const Mosaic& m, const Camera& cam) {
     return assemble(m, cam, 12, 1, detail::pack_msb(m, 12), {});
 }
 
+std::vector<uint8_t> write_nef_cmyg(const Mosaic& m, const Camera& cam) {
+    // These compacts store the even rows first, then the odd ones, and are
+    // told apart by the exact size of the file.
+    constexpr size_t kFileSize = 7438336;
+    if (m.width % 2) throw std::invalid_argument("write_nef_cmyg: width must be even");
+    Mosaic fields;
+    fields.width = m.width;
+    fields.height = m.height;
+    fields.values.reserve(m.values.size());
+    for (int parity = 0; parity < 2; ++parity)
+        for (int r = parity; r < m.height; r += 2)
+            for (int c = 0; c < m.width; ++c) fields.values.push_back(m.at(r, c));
+    std::vector<uint8_t> file = assemble(m, cam, 12, 1, detail::pack_msb(fields, 12), {});
+    if (file.size() > kFileSize) throw std::invalid_argument("write_nef_cmyg: sensor too large for the file size");
+    file.resize(kFileSize, 0);
+    return file;
+}
+
 std::vector<uint8_t> write_nef_compressed(const Mosaic& m, const Camera& cam) {
     const bool fourteen = cam.bits > 12;
     const int bits = fourteen ? 14 : 12;

@@ -1,5 +1,6 @@
 #include "tools/simcam/scene.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace ostel::simcam {
@@ -45,15 +46,66 @@ Rgb edges_at(int row, int col, int width) {
     return grey(on ? 0.9 : 0.02);
 }
 
+Rgb chart_mean() {
+    Rgb mean{0, 0, 0};
+    for (const auto& p : kChartSrgb)
+        for (size_t c = 0; c < 3; ++c) mean[c] += srgb_to_linear(p[c]) / double(kChartSrgb.size());
+    return mean;
+}
+
+// The framed chart: a ring around the chart carries, in each channel, a dark
+// grey plus what the chart lacks against its strongest channel, so that chart
+// and ring together average to neutral; the rest of the frame is that neutral
+// level. Any window that holds the whole ring therefore averages to neutral.
+struct Frame {
+    ChartArea chart, ring;
+    Rgb ring_colour;
+    double outer_level;
+};
+
+Frame framed_chart_layout(int height, int width) {
+    static const Rgb mean = chart_mean();
+    Frame f;
+    f.chart = {height / 4, width / 4, height - height / 4, width - width / 4};
+    f.ring = {height / 8, width / 8, height - height / 8, width - width / 8};
+    auto area = [](const ChartArea& a) { return double(a.bottom - a.top) * double(a.right - a.left); };
+    const double chart = area(f.chart), ring = std::max(1.0, area(f.ring) - chart);
+    const double strongest = std::max({mean[0], mean[1], mean[2]});
+    const double base = 0.1;
+    for (size_t c = 0; c < 3; ++c) f.ring_colour[c] = base + chart * (strongest - mean[c]) / ring;
+    f.outer_level = (ring * base + chart * strongest) / (ring + chart);
+    return f;
+}
+
+bool inside(const ChartArea& a, int row, int col) {
+    return row >= a.top && row < a.bottom && col >= a.left && col < a.right;
+}
+
 }  // namespace
 
+ChartArea Scene::chart_area(int height, int width) const {
+    switch (kind) {
+        case SceneKind::chart: return {0, 0, height, width};
+        case SceneKind::composite: return {0, 0, height * 2 / 3, width};
+        case SceneKind::framed_chart: return framed_chart_layout(height, width).chart;
+        default: return {};
+    }
+}
+
 Rgb Scene::sample(int row, int col, int height, int width) const {
+    if (kind == SceneKind::framed_chart) {
+        const Frame f = framed_chart_layout(height, width);
+        const ChartArea& a = f.chart;
+        if (inside(a, row, col)) return chart_at(row - a.top, col - a.left, a.bottom - a.top, a.right - a.left);
+        return inside(f.ring, row, col) ? f.ring_colour : grey(f.outer_level);
+    }
     switch (kind) {
         case SceneKind::chart: return chart_at(row, col, height, width);
         case SceneKind::grey_ramp: return ramp_at(col, width);
         case SceneKind::edges: return edges_at(row, col, width);
         case SceneKind::flat: return grey(flat_level);
-        case SceneKind::composite: break;
+        case SceneKind::composite:
+        case SceneKind::framed_chart: break;
     }
     const int chart_rows = height * 2 / 3;
     if (row < chart_rows) return chart_at(row, col, chart_rows, width);

@@ -14,6 +14,15 @@ enum class SceneKind : uint8_t {
     edges,      // fine stripes and a checkerboard at pixel scale
     flat,       // one uniform grey level
     composite,  // chart on top, ramp, edges and flat field in a strip below
+    // Chart in the middle of the frame, in a ring coloured so that chart and
+    // ring average to neutral grey, on a neutral surround: grey-world balance
+    // holds for any window that contains the ring.
+    framed_chart,
+};
+
+// Where the chart lies in a frame: rows [top, bottom), columns [left, right).
+struct ChartArea {
+    int top = 0, left = 0, bottom = 0, right = 0;
 };
 
 struct Scene {
@@ -23,6 +32,8 @@ struct Scene {
 
     // Linear RGB at sensor position (row, col) of a frame of the given size.
     Rgb sample(int row, int col, int height, int width) const;
+    // The chart's place in a frame of the given size.
+    ChartArea chart_area(int height, int width) const;
 };
 
 // The 24 chart patches as 8-bit sRGB values, row by row (4 rows of 6).

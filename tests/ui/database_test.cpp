@@ -1,0 +1,86 @@
+// The desktop program with the settings database: a develop stores the
+// positions it used, and opening the picture again restores them into the
+// window before the first develop, without asking for another run.
+#include <QFileInfo>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "persistence/settings_database.h"
+#include "ui/widgets/release_slider.h"
+#include "ui_test_support.h"
+
+using namespace ostel::ui;
+namespace tag = ostel::develop::tag;
+
+namespace {
+
+const QString kSample = QStringLiteral(OSTEL_SOURCE_DIR "/testdata/canon_eos30d.cr2");
+
+struct Window {
+    QTemporaryDir folder;
+    UserSettings settings{folder.filePath("settings.ini")};
+    DocumentWorker worker;
+    MainFrame frame{settings, worker};
+    std::shared_ptr<const DocumentResult> last;
+    explicit Window(ostel::persistence::SettingsDatabase& db) : worker(ostel::develop::DocumentOptions{}, &db) {
+        QObject::connect(&worker, &DocumentWorker::resultReady, &frame,
+                         [this](std::shared_ptr<const DocumentResult> r) { last = r; });
+    }
+    bool settle() {
+        if (!worker.waitIdle(90000)) return false;
+        QTest::qWait(50);
+        for (int i = 0; i < 3000 && frame.view()->rendering(); ++i) QTest::qWait(10);
+        return !frame.view()->rendering();
+    }
+};
+
+}  // namespace
+
+class DatabaseTest : public QObject {
+    Q_OBJECT
+private slots:
+    void positionsComeBackWithThePicture() {
+        if (!QFileInfo::exists(kSample)) QSKIP("bundled sample missing");
+        QTemporaryDir data;
+        ostel::persistence::SettingsDatabase db;
+        QVERIFY(db.open(data.path().toStdString()));
+        QImage developed;
+        int32_t id = 0;
+        {
+            Window w(db);
+            w.frame.openFile(kSample);
+            QVERIFY(w.settle());
+            QVERIFY(w.last && w.last->loaded);
+            id = w.last->image_id;
+            QVERIFY(id != 0);
+            auto* exposure = static_cast<ReleaseSlider*>(w.frame.control(300));
+            exposure->setValue(7);
+            QTest::mouseRelease(exposure, Qt::LeftButton);
+            auto* contrast = static_cast<ReleaseSlider*>(w.frame.control(355));
+            contrast->setValue(-12);
+            QTest::mouseRelease(contrast, Qt::LeftButton);
+            QVERIFY(w.settle());
+            developed = w.frame.view()->shownImage();
+            const auto stored = db.stored_controls(id);
+            QCOMPARE(stored.at(tag::kExposure), 7.0f);
+            QCOMPARE(stored.at(tag::kContrast), -12.0f);
+        }
+        // A fresh window opens the picture: the stored positions are back and
+        // the first develop already used them.
+        Window again(db);
+        QSignalSpy sent(&again.frame, &MainFrame::levelSent);
+        again.frame.openFile(kSample);
+        QVERIFY(again.settle());
+        QCOMPARE(again.frame.position(tag::kExposure), 7);
+        QCOMPARE(again.frame.position(tag::kContrast), -12);
+        QCOMPARE(again.frame.labelText(354), QString("Contrast: -12"));
+        QVERIFY(again.frame.labelText(299).startsWith("ISO: "));
+        QCOMPARE(sent.count(), 0);
+        QVERIFY(again.frame.view()->shownImage() == developed);
+        QVERIFY(db.raw_file(id).has_value());
+    }
+};
+
+QTEST_MAIN(DatabaseTest)
+#include "database_test.moc"

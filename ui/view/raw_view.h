@@ -1,0 +1,93 @@
+#pragma once
+// The scrolling preview of the document: the display image at the frame's
+// zoom, turned by its rotation state, with panning by drag, the crop
+// rectangle over a dimmed picture, the white-balance pick and the colour
+// under the mouse. The view keeps the last image until the next arrives.
+#include <QAbstractScrollArea>
+#include <QImage>
+#include <memory>
+
+#include "ui/view/frame_message.h"
+#include "ui/view/view_geometry.h"
+#include "ui/view/view_renderer.h"
+#include "ui/worker/document_worker.h"
+
+namespace ostel::ui {
+
+class RawView : public QAbstractScrollArea {
+    Q_OBJECT
+public:
+    explicit RawView(QWidget* parent = nullptr);
+
+    // A finished run of the document.
+    void setResult(const std::shared_ptr<const DocumentResult>& result);
+    bool hasImage() const { return !display_.isNull(); }
+    void clearImage();
+
+    // The frame's messages, turned into document requests and redraws.
+    void message(FrameMessage m);
+
+    // State copied from the frame.
+    void setZoom(double zoom);
+    void setRotation(Rotation rotation);
+    void setCropMode(bool on);
+    void setCustomBalance(bool on);
+    void resetCrop();
+
+    double zoom() const { return zoom_; }
+    Rotation rotation() const { return rotation_; }
+    const CropRect& crop() const { return crop_; }
+    bool cropMode() const { return crop_mode_; }
+    // The picture as drawn: turned and scaled.
+    const QImage& shownImage() const { return shown_; }
+    ExportSize area() const { return {display_.width(), display_.height()}; }
+    int developedWidth() const { return developed_width_; }
+    int developedHeight() const { return developed_height_; }
+    // Recomputes the drawn picture (off the GUI thread) and the scroll range,
+    // then repaints; the previous picture stays up until then.
+    void refresh();
+    // True while a turned and scaled picture is being made.
+    bool rendering() const { return rendering_; }
+    // "R:rrr G:ggg B:bbb" of the drawn pixel at a viewport position; empty
+    // outside the picture.
+    QString colourAt(QPoint viewport_position) const;
+
+signals:
+    void jobRequested(unsigned jobs);
+    void whiteBalancePicked(int column, int row);
+    void colourReadout(const QString& text);
+    void zoomStepRequested(int steps);
+    void saveRequested();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    Point scrolled(QPoint viewport_position) const;
+    void updateCursor();
+    void updateScrollRange();
+    void showRendered(const QImage& image, quint64 serial);
+
+    QImage display_, shown_;
+    int developed_width_ = 0, developed_height_ = 0;
+    double zoom_ = 0.5;
+    Rotation rotation_ = Rotation::none;
+    bool crop_mode_ = false, custom_balance_ = false;
+    CropRect crop_;
+    bool cropping_ = false;
+    Point crop_start_;
+    double crop_zoom_ = 0;
+    bool panning_ = false;
+    QPoint last_mouse_;
+    double shown_zoom_ = -1, drawn_zoom_ = -1;
+    QPoint last_scroll_;
+    ViewRenderer renderer_;
+    bool rendering_ = false;
+};
+
+}  // namespace ostel::ui

@@ -1,0 +1,235 @@
+#include "ui/worker/document_worker.h"
+
+#include "persistence/control_panel.h"
+#include "ui/controls/control_table.h"
+
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+
+namespace ostel::ui {
+
+namespace {
+
+// The snapshot the document reads; remembers when a white-balance pick
+// moved the custom sliders so the GUI can follow.
+class SnapshotControls : public develop::MapControlSource {
+public:
+    explicit SnapshotControls(const develop::MapControlSource& from) : develop::MapControlSource(from) {}
+    void set_white_balance_sliders(double red, double blue) override {
+        develop::MapControlSource::set_white_balance_sliders(red, blue);
+        moved = true;
+    }
+    bool moved = false;
+};
+
+// The controls panel the settings database sees on the worker thread: the
+// snapshot. Restored positions go into the snapshot, so the run develops
+// with them, and are remembered for the window to follow.
+class SnapshotPanel : public persistence::ControlPanel {
+public:
+    // The snapshot of the run about to start.
+    void attach(SnapshotControls& controls) {
+        controls_ = &controls;
+        restored.clear();
+    }
+    bool has_control(int tag) const override { return row_by_tag(tag) != nullptr; }
+    int position(int tag) const override { return int(controls_->value(tag)); }
+    void restore_position(int tag, int position) override {
+        // The scale and the profile lists are not stored per picture.
+        const ControlRow* row = row_by_tag(tag);
+        if (!row || row->bar == Bar::screen || row->bar == Bar::colour_management) return;
+        controls_->set(tag, position);
+        restored.emplace_back(tag, position);
+    }
+    int display_profile_index() const override { return int(controls_->value(develop::tag::kDisplayProfile)); }
+    std::string display_profile_path() const override {
+        const std::string t = controls_->text(develop::tag::kDisplayProfile);
+        return t.find('/') != std::string::npos ? t : std::string();
+    }
+    std::string display_profile_name() const override {
+        const std::string t = controls_->text(develop::tag::kDisplayProfile);
+        const auto slash = t.rfind('/');
+        return slash == std::string::npos ? t : t.substr(slash + 1);
+    }
+    std::vector<std::pair<int, int>> restored;
+
+private:
+    SnapshotControls* controls_ = nullptr;
+};
+
+class WorkerNotifier : public develop::Notifier {
+public:
+    explicit WorkerNotifier(DocumentWorker& worker) : worker_(worker) {}
+    void status(const std::string& text) override { emit worker_.statusText(QString::fromStdString(text)); }
+    void progress(int percent) override { emit worker_.progressChanged(percent); }
+    void message(const std::string& text) override { emit worker_.userMessage(QString::fromStdString(text)); }
+
+private:
+    DocumentWorker& worker_;
+};
+
+QImage copy_bgr0(const uint8_t* pixels, int width, int height) {
+    if (!pixels || width <= 0 || height <= 0) return {};
+    QImage image(width, height, QImage::Format_RGB32);
+    if (image.isNull()) return {};
+    for (int y = 0; y < height; ++y)
+        std::memcpy(image.scanLine(y), pixels + size_t(y) * size_t(width) * 4, size_t(width) * 4);
+    return image;
+}
+
+QImage copy_histogram(const develop::HistogramImage& h) {
+    return copy_bgr0(h.pixels.data(), develop::HistogramImage::kWidth, develop::HistogramImage::kHeight);
+}
+
+}  // namespace
+
+DocumentWorker::DocumentWorker(const develop::DocumentOptions& options, persistence::SettingsDatabase* database,
+                               QObject* parent)
+    : QObject(parent), options_(options), database_(database) {
+    qRegisterMetaType<std::shared_ptr<const DocumentResult>>();
+    thread_ = std::thread([this] { run(); });
+}
+
+DocumentWorker::~DocumentWorker() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stop_ = true;
+        has_pending_ = false;
+    }
+    wake_.notify_all();
+    thread_.join();
+}
+
+void DocumentWorker::post(Pending next, bool replace) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (replace || !has_pending_) {
+            pending_ = std::move(next);
+        } else {
+            // Merge: the newest positions, every job either asked for.
+            pending_.jobs |= next.jobs;
+            if (next.jobs & job::kPick) {
+                pending_.pick_column = next.pick_column;
+                pending_.pick_row = next.pick_row;
+            }
+            pending_.controls = std::move(next.controls);
+        }
+        has_pending_ = true;
+    }
+    wake_.notify_all();
+}
+
+void DocumentWorker::open(const QString& path, const develop::MapControlSource& controls) {
+    Pending p;
+    p.open = true;
+    p.path = path.toStdString();
+    p.controls = controls;
+    post(std::move(p), true);
+}
+
+void DocumentWorker::request(unsigned jobs, const develop::MapControlSource& controls) {
+    Pending p;
+    p.jobs = jobs;
+    p.controls = controls;
+    post(std::move(p), false);
+}
+
+void DocumentWorker::pickWhiteBalance(int column, int row, const develop::MapControlSource& controls) {
+    Pending p;
+    p.jobs = job::kPick;
+    p.pick_column = column;
+    p.pick_row = row;
+    p.controls = controls;
+    post(std::move(p), false);
+}
+
+bool DocumentWorker::busy() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return has_pending_ || running_;
+}
+
+bool DocumentWorker::waitIdle(int timeout_ms) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return idle_.wait_for(lock, std::chrono::milliseconds(timeout_ms), [this] { return !has_pending_ && !running_; });
+}
+
+void DocumentWorker::run() {
+    // A develop keeps every core busy; this thread and the parallel workers
+    // it starts (they inherit its niceness) yield to the window's thread, so
+    // the window keeps answering.
+    setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), 5);
+    // The document lives and dies on this thread.
+    develop::RawDocument document(options_);
+    WorkerNotifier notifier(*this);
+    document.set_notifier(&notifier);
+    SnapshotPanel panel;
+    if (database_) document.use_database(database_, &panel);
+    for (;;) {
+        Pending work;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            wake_.wait(lock, [this] { return stop_ || has_pending_; });
+            if (stop_) return;
+            work = std::move(pending_);
+            pending_ = Pending{};
+            has_pending_ = false;
+            running_ = true;
+        }
+        SnapshotControls controls(work.controls);
+        panel.attach(controls);
+        document.set_controls(&controls);
+        bool ran = true;
+        if (work.open) {
+            document.OnOpenDocument(work.path);
+        } else if (!document.loaded()) {
+            ran = false;  // the commands need an image
+        } else if (work.jobs & job::kReload) {
+            document.LoadRaw();
+        } else {
+            if (work.jobs & job::kPick) document.PickWhiteBalance(work.pick_column, work.pick_row);
+            if (work.jobs & job::kWhiteBalance) document.CalculateWhiteBalance();
+            if (work.jobs & job::kFilters)
+                document.PostProcess();
+            else if (work.jobs & (job::kWhiteBalance | job::kDevelop))
+                document.Develop(true);
+            else if (work.jobs & job::kDisplay)
+                document.UpdateDisplay(true);
+        }
+        std::shared_ptr<DocumentResult> result;
+        if (ran) {
+            result = std::make_shared<DocumentResult>();
+            result->opened = work.open;
+            result->loaded = document.loaded() && !document.display().empty();
+            result->path = QString::fromStdString(document.path());
+            result->image_id = document.image_id();
+            result->width = document.width();
+            result->height = document.height();
+            if (result->loaded) {
+                const int w = document.display_width(), h = document.display_height();
+                if (document.display().size() >= size_t(w) * size_t(h) * 4)
+                    result->display = copy_bgr0(document.display().data(), w, h);
+                result->histogram_out = copy_histogram(document.output_histogram());
+                result->histogram_raw = copy_histogram(document.raw_histogram());
+            }
+            result->iso = document.shooting().iso;
+            result->orientation = document.shooting().orientation;
+            result->restored = panel.restored;
+            result->white_balance_set = controls.moved;
+            result->wb_red = controls.value(develop::tag::kWbRed);
+            result->wb_blue = controls.value(develop::tag::kWbBlue);
+        }
+        document.set_controls(nullptr);
+        if (result) emit resultReady(result);
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            running_ = false;
+        }
+        idle_.notify_all();
+    }
+}
+
+}  // namespace ostel::ui
