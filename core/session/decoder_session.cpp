@@ -172,6 +172,7 @@ void DecoderSession::reset_for_identification() {
     raw_offset = aux_length = 0;
     raw_directory = TiffIfd{};
     refusal_reason.clear();
+    baseline_exposure = 0;
     bits_per_sample = compression = kodak_bits_code = ff_stuffing = 0;
     dng_version = 0;
     packing_flags = 0;

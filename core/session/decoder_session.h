@@ -54,6 +54,9 @@ public:
     // ---- 3. Shot data ---------------------------------------------------
     float iso = 0, exposure_time = 0, f_number = 0, focal_length = 0;
     int64_t capture_time = 0;         // seconds since 1970 in the file's clock
+    // Stops a DNG asks to add to the exposure (its sensor's headroom). Offered
+    // to the user as the exposure default; the develop never applies it alone.
+    double baseline_exposure = 0;
     uint32_t frame_number = 0, model_id = 0;
     std::array<uint32_t, 32> gps_words{};
 

@@ -117,6 +117,11 @@ bool handle_dng_tag(DecoderSession& s, IfdWalkState& w, int64_t base, const Entr
             for (int c = 0; c < 3; ++c) w.xyz_white[c] = xyz[c] / s.d65_white[c];
             return true;
         }
+        case 50730: {
+            const double stops = s.read_real(e.type);
+            if (std::isfinite(stops) && std::fabs(stops) <= 10) s.baseline_exposure = stops;
+            return true;
+        }
         case 50829: read_default_crop(s, e); return true;
         default: return false;
     }
