@@ -1,5 +1,6 @@
 // Rules identification applies itself around the per-camera chain: DNG
 // handling, the maker-wide rules, and the finishing of every file.
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -37,6 +38,32 @@ const char* dng_data_refusal(const DecoderSession& s, bool floating_point) {
     }
 }
 
+// Tiles, black and white belong to the raw directory: a preview directory
+// walked after it must not lend it its tile size, nor add its own black
+// level to the raw one's or replace its white level.
+void take_raw_directory_layout(DecoderSession& s, const TiffIfd& d) {
+    if (d.tile_width > 0 && d.tile_length > 0) {
+        s.tile_width = d.tile_width;
+        s.tile_length = d.tile_length;
+    } else if (d.tile_width == 0 && d.tile_length == 0) {
+        s.tile_width = s.tile_length = 0x7FFFFFFF;
+    }
+    if (d.ref(DngRef::black).present()) {
+        int black = 0;
+        for (const DngRef r : {DngRef::black, DngRef::black_delta_h, DngRef::black_delta_v}) {
+            const std::vector<double> v = read_entry_numbers(s, d.ref(r), 1u << 16);
+            if (v.empty()) continue;
+            double sum = 0;
+            for (double x : v) sum += x;
+            const double mean = sum / double(v.size()) + 0.5;
+            if (std::isfinite(mean) && std::fabs(mean) <= 65536.0) black += static_cast<int>(mean);
+        }
+        s.black_level = black;
+    }
+    const double white = first_entry_value(s, d.ref(DngRef::white));
+    if (white >= 1 && white <= 0x7FFFFFFF) s.white_level = static_cast<int>(white);
+}
+
 }  // namespace
 
 void apply_dng_rules(DecoderSession& s) {
@@ -48,6 +75,7 @@ void apply_dng_rules(DecoderSession& s) {
         s.color_count = s.samples_per_pixel;
     }
     const TiffIfd& d = s.raw_directory;
+    take_raw_directory_layout(s, d);
     const bool floating_point = first_entry_value(s, d.ref(DngRef::sample_format)) == 3;
     if (s.compression == 1 && !floating_point && s.bits_per_sample <= 16) {
         // The row loader reads rows one after another from the data offset;
@@ -62,6 +90,9 @@ void apply_dng_rules(DecoderSession& s) {
         s.refusal_reason = why;
     } else {
         s.loader = LoaderId::dng_tiled_load_raw;
+        // The loader maps every sample onto 0..65535 whatever the file's
+        // white level (floating-point files may state none).
+        if (s.white_level <= s.black_level) s.white_level = 65535;
     }
 }
 
