@@ -178,13 +178,7 @@ JobResult convert_one(const Job& job, const ConvertOptions& o, persistence::Sett
         r.details = shot.make + " " + shot.model + ", developed " + std::to_string(doc.width()) + "x" +
                     std::to_string(doc.height()) + ", orientation " + std::to_string(shot.orientation) +
                     (o.auto_orient ? " applied" : " ignored");
-        rq.shot.make = shot.make;
-        rq.shot.model = shot.model;
-        rq.shot.capture_time = shot.capture_text;
-        rq.shot.iso = shot.iso;
-        rq.shot.shutter = shot.shutter;
-        rq.shot.aperture = shot.aperture;
-        rq.shot.focal_length = shot.focal_length;
+        rq.shot = exporting::shooting_items(shot);
         if (o.auto_orient) rq.orientation = shot.orientation;
         rq.icc_profile = doc.output_profile();
         pixels = doc.take_output();

@@ -224,6 +224,11 @@ int RawDocument::load_raw_checked() {
 
     for (int i = 0; i < 3; ++i)
         for (int j = 0; j < 3; ++j) camera_matrix_[i][j] = s.xyz_to_cam[i][j];
+    {
+        // Without a camera matrix the data counts as sRGB.
+        const float none[3][3] = {};
+        lab_ = lab_matrix_for_camera(s.no_camera_matrix ? none : camera_matrix_);
+    }
     core::convert_to_output(s);
     // The working planes are three: a four-colour camera's colours are folded
     // into linear sRGB primaries when the planes are filled (the camera

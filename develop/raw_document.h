@@ -44,6 +44,7 @@
 #include "core/session/large_buffer.h"
 #include "develop/control_source.h"
 #include "develop/control_tags.h"
+#include "develop/filters.h"
 #include "develop/histogram.h"
 #include "develop/notifier.h"
 #include "develop/rgb_planes.h"
@@ -254,6 +255,7 @@ private:
 
     double rgb_to_xyz_[3][3] = {};
     float camera_matrix_[3][3] = {};
+    LabMatrix lab_ = lab_matrix_for_camera(camera_matrix_);  // camera RGB to CIELab, for the filters
     std::array<int, 4> cfa_colours_{};
     // Row and column parity of the red and blue sites; valid only for a
     // two-by-two Bayer layout.

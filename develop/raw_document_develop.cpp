@@ -144,11 +144,16 @@ void RawDocument::PostProcess() {
 }
 
 void RawDocument::post_process_unchecked() {
-    const double sharpness = control(tag::kSharpness);
-    const double luma = control(tag::kLumaNr), luma_threshold = control(tag::kLumaThreshold);
-    const double chroma = control(tag::kChromaNr);
-    const bool filters = !(sharpness < 1 && luma_threshold <= 0 && luma <= 0 && chroma <= 0);
-    if (filters) {
+    FilterControls filters;
+    filters.sharpness = control(tag::kSharpness);
+    filters.radius_position = control(tag::kSharpRadius);
+    filters.sharp_threshold = control(tag::kSharpThreshold);
+    filters.luma = control(tag::kLumaNr);
+    filters.luma_threshold = control(tag::kLumaThreshold);
+    filters.chroma = control(tag::kChromaNr);
+    filters.chroma_method = options_.chroma_nr_type;
+    const bool any = filters.any();
+    if (any) {
         progress(70);
         status("Post Processing");
     }
@@ -156,11 +161,13 @@ void RawDocument::post_process_unchecked() {
     Picture16().swap(output_);
     std::vector<uint8_t>().swap(display_);
     // With a filter on, working planes of width * height are copied from the
-    // unchanged source planes, so filters never accumulate across runs;
-    // without one the develop reads the source planes themselves. The
-    // noise-reduction and sharpening filters are not part of this build yet:
-    // with filter controls set the copy still passes unfiltered.
-    if (filters) copy_planes(source_, working_);
+    // unchanged source planes and filtered, so filters never accumulate
+    // across runs; without one the develop reads the source planes
+    // themselves.
+    if (any) {
+        copy_planes(source_, working_);
+        apply_filters(working_, filters, lab_, [this](const char* text) { status(text); });
+    }
     if (screen_develop_) develop_unchecked(true);
 }
 

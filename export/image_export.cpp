@@ -1,5 +1,7 @@
 #include "export/image_export.h"
 
+#include "develop/raw_document.h"
+
 #include <algorithm>
 #include <new>
 
@@ -128,6 +130,18 @@ ExportResult export_image(const std::string& path, const ExportRequest& rq) {
     result.written = true;
     result.messages = report.warnings;
     return result;
+}
+
+ShootingData shooting_items(const develop::ShootingData& shot) {
+    ShootingData items;
+    items.make = shot.make;
+    items.model = shot.model;
+    items.capture_time = shot.capture_text;
+    items.iso = shot.iso;
+    items.shutter = shot.shutter;
+    items.aperture = shot.aperture;
+    items.focal_length = shot.focal_length;
+    return items;
 }
 
 std::string with_mode_extension(const std::string& path, SaveMode mode) {

@@ -11,6 +11,10 @@
 #include "export/metadata_items.h"
 #include "export/tiff_writer.h"
 
+namespace ostel::develop {
+struct ShootingData;
+}
+
 namespace ostel::exporting {
 
 // The formats in the order of the save dialog's type list; the value is
@@ -56,6 +60,9 @@ struct ExportResult {
 inline constexpr int kMaxOutputSide = 65500;
 
 ExportResult export_image(const std::string& path, const ExportRequest& request);
+
+// The shooting data of a developed document, as the file records it.
+ShootingData shooting_items(const develop::ShootingData& shot);
 
 // The path with the format's extension: ".jpg" for JPEG, ".png" for PNG,
 // ".tif" otherwise.

@@ -3,6 +3,7 @@
 #include <lcms2.h>
 #include <unistd.h>
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -12,6 +13,17 @@
 #include "develop/notifier.h"
 
 namespace ostel::develop::test {
+
+// CIELab of linear sRGB, relative to D65 so that neutral stays neutral.
+inline cmsCIELab lab_of_linear_srgb(const std::array<double, 3>& rgb) {
+    const cmsCIEXYZ xyz{0.4124564 * rgb[0] + 0.3575761 * rgb[1] + 0.1804375 * rgb[2],
+                        0.2126729 * rgb[0] + 0.7151522 * rgb[1] + 0.0721750 * rgb[2],
+                        0.0193339 * rgb[0] + 0.1191920 * rgb[1] + 0.9503041 * rgb[2]};
+    const cmsCIEXYZ d65{0.95047, 1.0, 1.08883};
+    cmsCIELab lab;
+    cmsXYZ2Lab(&d65, &lab, &xyz);
+    return lab;
+}
 
 class RecordingNotifier : public Notifier {
 public:

@@ -26,17 +26,6 @@ using Rgb = std::array<double, 3>;
 
 double srgb_decode(double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); }
 
-cmsCIELab lab_of_linear_srgb(const Rgb& rgb) {
-    // sRGB primaries, D65 white; Lab relative to D65 so that neutral stays neutral.
-    const cmsCIEXYZ xyz{0.4124564 * rgb[0] + 0.3575761 * rgb[1] + 0.1804375 * rgb[2],
-                        0.2126729 * rgb[0] + 0.7151522 * rgb[1] + 0.0721750 * rgb[2],
-                        0.0193339 * rgb[0] + 0.1191920 * rgb[1] + 0.9503041 * rgb[2]};
-    const cmsCIEXYZ d65{0.95047, 1.0, 1.08883};
-    cmsCIELab lab;
-    cmsXYZ2Lab(&d65, &lab, &xyz);
-    return lab;
-}
-
 double luminance(const Rgb& rgb) { return 0.2126729 * rgb[0] + 0.7151522 * rgb[1] + 0.0721750 * rgb[2]; }
 
 // Mean linear sRGB of the inner half of each of the 24 patches. The chart
@@ -167,7 +156,7 @@ TEST_P(ChartAccuracy, PatchesComeOutWithinTwoUnitsOfCiede2000AndGreysStayNeutral
     for (size_t i = 0; i < truth.size(); ++i) {
         Rgb matched = got[i];
         for (double& v : matched) v *= gain;
-        const cmsCIELab a = lab_of_linear_srgb(truth[i]), b = lab_of_linear_srgb(matched);
+        const cmsCIELab a = test::lab_of_linear_srgb(truth[i]), b = test::lab_of_linear_srgb(matched);
         const double d = cmsCIE2000DeltaE(&a, &b, 1, 1, 1);
         total += d;
         worst = std::max(worst, d);

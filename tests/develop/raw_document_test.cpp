@@ -238,7 +238,7 @@ TEST(RawDocumentTest, SavingUsesTheOutputProfile) {
     EXPECT_EQ(doc.output(), screen_pixels);
 }
 
-TEST(RawDocumentTest, FilterLevelStartsFromTheSourcePlanes) {
+TEST(RawDocumentTest, FilterLevelFiltersAFreshCopyOfTheSourcePlanes) {
     MapControlSource controls;
     Recorder rec;
     RawDocument doc;
@@ -246,17 +246,65 @@ TEST(RawDocumentTest, FilterLevelStartsFromTheSourcePlanes) {
     doc.set_notifier(&rec);
     ASSERT_EQ(doc.open(simulated_cr2()), kLoadOk);
     const auto base = doc.output();
+    const RgbPlanes source = doc.source_planes();
+    auto same = [](const RgbPlanes& a, const RgbPlanes& b) {
+        for (int c = 0; c < 3; ++c)
+            if (!std::equal(a.plane[size_t(c)].begin(), a.plane[size_t(c)].begin() + long(a.pixel_count()),
+                            b.plane[size_t(c)].begin()))
+                return false;
+        return true;
+    };
+
     controls.set(tag::kSharpness, 10);
+    controls.set(tag::kLumaNr, 40);
+    controls.set(tag::kLumaThreshold, 40);
+    controls.set(tag::kChromaNr, 2);
     rec.events.clear();
     doc.PostProcess();
-    EXPECT_EQ(rec.events.at(0), "70");
-    EXPECT_EQ(rec.events.at(1), "Post Processing");
-    EXPECT_EQ(rec.events.back(), "100");
-    const auto& src = doc.source_planes();
-    const auto& work = doc.working_planes();
-    for (int c = 0; c < 3; ++c)
-        EXPECT_TRUE(std::equal(work.plane[size_t(c)].begin(), work.plane[size_t(c)].end(), src.plane[size_t(c)].begin()));
-    EXPECT_EQ(work.pixel_count(), work.plane[0].size());
+    const std::vector<std::string> expected = {"70", "Post Processing", "CNR #1", "70", "Processing curves",
+                                               "Updating Histogram", "Updating", "Ready", "100"};
+    EXPECT_EQ(rec.events, expected);
+    EXPECT_EQ(doc.working_planes().pixel_count(), doc.working_planes().plane[0].size());
+    EXPECT_FALSE(same(doc.working_planes(), source));
+    EXPECT_NE(doc.output(), base);
+    const RgbPlanes first = doc.working_planes();
+
+    // A second run with the same controls starts again from the source.
+    doc.PostProcess();
+    EXPECT_TRUE(same(doc.working_planes(), first));
+    EXPECT_TRUE(same(doc.source_planes(), source));
+
+    // All filters off again: the develop reads the source planes.
+    for (int t : {tag::kSharpness, tag::kLumaNr, tag::kLumaThreshold, tag::kChromaNr}) controls.set(t, 0);
+    doc.PostProcess();
+    EXPECT_TRUE(same(doc.working_planes(), source));
+    EXPECT_EQ(doc.output(), base);
+}
+
+TEST(RawDocumentTest, EveryFilterGivesTheSameBytesForAnyThreadCount) {
+    const int threads = omp_get_max_threads();
+    for (const auto& [method, radius] : {std::pair{0, 0}, std::pair{1, 4}}) {
+        SCOPED_TRACE(method);
+        MapControlSource controls;
+        controls.set(tag::kLumaNr, 50);
+        controls.set(tag::kLumaThreshold, 50);
+        controls.set(tag::kChromaNr, 5);
+        controls.set(tag::kSharpness, 25);
+        controls.set(tag::kSharpRadius, radius);
+        auto run = [&](int n) {
+            omp_set_num_threads(n);
+            RawDocument doc(DocumentOptions::from_settings(0, 0, 0, method));
+            doc.set_controls(&controls);
+            EXPECT_EQ(doc.open(simulated_cr2()), kLoadOk);
+            return doc.output();
+        };
+        const auto one = run(1);
+        const auto two = run(2);
+        const auto five = run(5);
+        EXPECT_EQ(one, two);
+        EXPECT_EQ(one, five);
+    }
+    omp_set_num_threads(threads);
 }
 
 TEST(RawDocumentTest, ResultDoesNotDependOnTheThreadCount) {

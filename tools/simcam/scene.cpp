@@ -46,6 +46,22 @@ Rgb edges_at(int row, int col, int width) {
     return grey(on ? 0.9 : 0.02);
 }
 
+// The edge as a lens would draw it: a step blurred by a Gaussian spread of
+// kEdgeBlur pixels, averaged over 4 x 4 points inside the pixel.
+Rgb slanted_edge_at(int row, int col, int height, int width) {
+    if (col >= width / 2) return row < height / 2 ? kPatchGrey : kPatchColour;
+    const double x0 = edge_x(height, width), y0 = height / 2.0;
+    const double across = 1.0 / std::sqrt(1.0 + kEdgeSlope * kEdgeSlope);
+    double light = 0;
+    for (int sy = 0; sy < 4; ++sy)
+        for (int sx = 0; sx < 4; ++sx) {
+            const double y = row + (sy + 0.5) / 4, x = col + (sx + 0.5) / 4;
+            const double distance = (x - (x0 + (y - y0) * kEdgeSlope)) * across;
+            light += 0.5 * std::erfc(-distance / (kEdgeBlur * std::sqrt(2.0)));
+        }
+    return grey(kEdgeDark + (kEdgeLight - kEdgeDark) * light / 16.0);
+}
+
 Rgb chart_mean() {
     Rgb mean{0, 0, 0};
     for (const auto& p : kChartSrgb)
@@ -83,6 +99,8 @@ bool inside(const ChartArea& a, int row, int col) {
 
 }  // namespace
 
+double edge_x(int height, int width) { return width / 4.0; }
+
 ChartArea Scene::chart_area(int height, int width) const {
     switch (kind) {
         case SceneKind::chart: return {0, 0, height, width};
@@ -104,6 +122,7 @@ Rgb Scene::sample(int row, int col, int height, int width) const {
         case SceneKind::grey_ramp: return ramp_at(col, width);
         case SceneKind::edges: return edges_at(row, col, width);
         case SceneKind::flat: return grey(flat_level);
+        case SceneKind::slanted_edge: return slanted_edge_at(row, col, height, width);
         case SceneKind::composite:
         case SceneKind::framed_chart: break;
     }

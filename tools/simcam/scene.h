@@ -14,6 +14,8 @@ enum class SceneKind : uint8_t {
     edges,      // fine stripes and a checkerboard at pixel scale
     flat,       // one uniform grey level
     composite,  // chart on top, ramp, edges and flat field in a strip below
+    slanted_edge,  // left half: dark and light grey meeting at a slightly tilted
+                   // edge; right half: a grey patch above a colour patch
     // Chart in the middle of the frame, in a ring coloured so that chart and
     // ring average to neutral grey, on a neutral surround: grey-world balance
     // holds for any window that contains the ring.
@@ -35,6 +37,16 @@ struct Scene {
     // The chart's place in a frame of the given size.
     ChartArea chart_area(int height, int width) const;
 };
+
+// Geometry of the slanted-edge scene, in sensor pixels: the edge passes
+// through (edge_x(height, width), height / 2), leans right by kEdgeSlope
+// pixels per row going down and is blurred as by a lens.
+inline constexpr double kEdgeSlope = 0.1;
+inline constexpr double kEdgeBlur = 0.7;  // deviation of the lens blur, pixels
+inline constexpr double kEdgeDark = 0.05, kEdgeLight = 0.4;
+inline constexpr Rgb kPatchGrey = {0.18, 0.18, 0.18};
+inline constexpr Rgb kPatchColour = {0.30, 0.12, 0.06};
+double edge_x(int height, int width);
 
 // The 24 chart patches as 8-bit sRGB values, row by row (4 rows of 6).
 extern const std::array<std::array<uint8_t, 3>, 24> kChartSrgb;

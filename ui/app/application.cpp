@@ -108,6 +108,7 @@ int run_application(int argc, char** argv) {
         DocumentWorker worker(document_options(settings.preferences()), &database);
         splash.setProgress(30);
         MainFrame frame(settings, worker);
+        frame.setDatabase(&database);
         const auto path = database.GetTagValue("DPPath"), name = database.GetTagValue("DPName");
         if (path && name) frame.selectDisplayProfile(*path, *name);
         splash.setProgress(80);

@@ -58,6 +58,8 @@ void UserSettings::setScale(int percent) { settings_->setValue(QString(kSettings
 
 int UserSettings::colourSpace() const { return integer(kSettings, "CS", -1); }
 int UserSettings::spatialCorrection() const { return integer(kSettings, "ASC", -1); }
+void UserSettings::setColourSpace(int index) { settings_->setValue(QString(kSettings) + "/CS", index); }
+void UserSettings::setSpatialCorrection(int checked) { settings_->setValue(QString(kSettings) + "/ASC", checked); }
 
 QString UserSettings::openDirectory() const {
     return settings_->value(QString(kDirectory) + "/OpenDirectoryName").toString();

@@ -37,6 +37,8 @@ public:
     // Open dialog's colour space (-1 none) and spatial correction (-1 none).
     int colourSpace() const;
     int spatialCorrection() const;
+    void setColourSpace(int index);
+    void setSpatialCorrection(int checked);
 
     QString openDirectory() const;
     void setOpenDirectory(const QString& folder);

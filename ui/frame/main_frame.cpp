@@ -27,8 +27,13 @@
 #include <QUrl>
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
+#include "persistence/settings_database.h"
 #include "ui/app/user_settings.h"
+#include "ui/dialogs/open_dialog.h"
+#include "ui/dialogs/options_dialog.h"
+#include "ui/dialogs/save_dialog.h"
 #include "ui/controls/control_labels.h"
 #include "ui/modules/control_bar.h"
 #include "ui/view/raw_view.h"
@@ -46,10 +51,6 @@ constexpr int kRotateClockwise = 32800, kRotateCounterClockwise = 32803, kCropMo
 }  // namespace cmd
 
 constexpr const char* kTitle = "Ostel RAW";
-constexpr const char* kOpenFilter =
-    "RAW Files (*.raf *.crw *.cr2 *.kdc *.dcr *.mrw *.nef *.orf *.dng *.ptx *.pef *.arw *.srf *.erf *.mos *.raw "
-    "*.rw2 *.tiff *.RAF *.CRW *.CR2 *.KDC *.DCR *.MRW *.NEF *.ORF *.DNG *.PTX *.PEF *.ARW *.SRF *.ERF *.MOS *.RAW "
-    "*.RW2 *.TIFF);;All Files (*)";
 
 // A plain drawn tool-bar picture: a short glyph on a light tile.
 QIcon tool_icon(const QString& glyph) {
@@ -125,6 +126,8 @@ MainFrame::MainFrame(UserSettings& settings, DocumentWorker& worker, QWidget* pa
     connect(
         &worker_, &DocumentWorker::userMessage, this,
         [this](const QString& text) { QMessageBox::warning(this, kTitle, text); }, Qt::QueuedConnection);
+    connect(&worker_, &DocumentWorker::saveFinished, this, &MainFrame::saveFinished, Qt::QueuedConnection);
+    connect(view_, &RawView::saveRequested, this, &MainFrame::saveCommand);
     connect(view_, &RawView::jobRequested, this, &MainFrame::requestJobs);
     connect(view_, &RawView::whiteBalancePicked, this,
             [this](int column, int row) { worker_.pickWhiteBalance(column, row, snapshot()); });
@@ -156,17 +159,16 @@ void MainFrame::buildActions() {
     QAction* save = add(cmd::kSave, "&Save", "Save", "Save the active document");
     save->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
     save->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
-    // The save command arrives with the save dialog.
-    save->setEnabled(false);
+    connect(save, &QAction::triggered, this, &MainFrame::saveCommand);
     QAction* exit = add(cmd::kExit, "E&xit");
     connect(exit, &QAction::triggered, this, &QWidget::close);
     QAction* status = add(cmd::kStatusBar, "&Status Bar");
     status->setCheckable(true);
     status->setChecked(true);
     connect(status, &QAction::toggled, this, [this](bool on) { statusBar()->setVisible(on); });
-    QAction* preferences = add(cmd::kPreferences, "&Preferences\tCtrl+P");
-    // The options dialog arrives with the save dialog.
-    preferences->setEnabled(false);
+    QAction* preferences = add(cmd::kPreferences, "&Preferences");
+    preferences->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
+    connect(preferences, &QAction::triggered, this, &MainFrame::preferencesCommand);
     connect(add(cmd::kHelp, "Help"), &QAction::triggered, this, &MainFrame::showHelp);
     connect(add(cmd::kAbout, "&About Ostel RAW..."), &QAction::triggered, this, &MainFrame::showAbout);
 
@@ -684,6 +686,8 @@ void MainFrame::showResult(std::shared_ptr<const DocumentResult> result) {
         view_->resetCrop();
         updateRotationButtons();
         iso_ = result->iso;
+        image_id_ = result->image_id;
+        document_path_ = result->path;
         if (result->loaded) {
             // Only files that opened go on the recent-file list.
             settings_.addRecentFile(QFileInfo(result->path).absoluteFilePath());
@@ -707,6 +711,8 @@ void MainFrame::showResult(std::shared_ptr<const DocumentResult> result) {
         relabel(id::kWbBlue);
     }
     view_->setResult(result);
+    developed_width_ = result->loaded ? result->width : 0;
+    developed_height_ = result->loaded ? result->height : 0;
     if (result->loaded) {
         static_cast<QLabel*>(control(id::kHistogramOut))->setPixmap(QPixmap::fromImage(result->histogram_out));
         static_cast<QLabel*>(control(id::kHistogramRaw))->setPixmap(QPixmap::fromImage(result->histogram_raw));
@@ -715,11 +721,112 @@ void MainFrame::showResult(std::shared_ptr<const DocumentResult> result) {
     if (result->opened) control(id::kFiltersApply)->setEnabled(hasImage());
 }
 
+OpenDialog* MainFrame::openDialogWidget() {
+    if (!open_dialog_) open_dialog_ = new OpenDialog(settings_, this);
+    return open_dialog_;
+}
+
 void MainFrame::openDialog() {
-    const QString path = QFileDialog::getOpenFileName(this, "Open RAW file", settings_.openDirectory(), kOpenFilter);
-    if (path.isEmpty()) return;
+    OpenDialog* dialog = openDialogWidget();
+    if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty()) return;
+    const QString path = dialog->selectedFiles().first();
     settings_.setOpenDirectory(QFileInfo(path).absolutePath());
     openFile(path);
+}
+
+// ---- save and preferences -------------------------------------------------
+
+MainFrame::SaveDefaults MainFrame::saveDefaults() const {
+    SaveDefaults d;
+    // The name the file had when it was first opened, else the document's.
+    QString name;
+    if (database_)
+        if (const auto stored = database_->LookupRawFileName(image_id_)) name = QString::fromStdString(*stored);
+    if (name.isEmpty()) name = QFileInfo(document_path_).fileName();
+    const int dot = name.lastIndexOf('.');
+    d.name = dot < 0 ? QString() : name.left(dot);
+    d.folder = settings_.saveDirectory();
+    const ExportSize size = exporting::default_output_size(developed_width_, developed_height_, rotation_, crop_mode_,
+                                                           view_->crop());
+    d.width = size.width;
+    d.height = size.height;
+    std::optional<int> mode;
+    if (database_) mode = database_->PreferredSaveMode();
+    d.mode = mode && *mode >= 1 && *mode <= int(exporting::SaveMode::png16) ? *mode : 1;
+    d.quality = settings_.preferences().jpeg_quality;
+    return d;
+}
+
+void MainFrame::saveCommand() {
+    if (!hasImage() || developed_width_ <= 0) return;
+    const SaveDefaults d = saveDefaults();
+    SaveDialog dialog(d.width, d.height, d.quality, exporting::SaveMode(d.mode), this);
+    if (!d.folder.isEmpty() && QFileInfo(d.folder).isDir()) dialog.setDirectory(d.folder);
+    dialog.selectFile(d.name);
+    if (dialog.exec() != QDialog::Accepted) {
+        view_->refresh();
+        return;
+    }
+    saveChosen(dialog.choice());
+}
+
+bool MainFrame::saveChosen(const SaveChoice& choice) {
+    if (!hasImage() || choice.path.isEmpty()) return false;
+    const std::string typed = QFile::encodeName(choice.path).toStdString();
+    SaveJob job;
+    job.path = choice.extension_typed ? typed : exporting::with_mode_extension(typed, choice.mode);
+    // The record always carries the format's extension after the name.
+    job.recorded_path = exporting::with_mode_extension(typed, choice.mode);
+    const QString target = QFile::decodeName(QByteArray::fromStdString(job.path));
+    const QFileInfo info(target);
+    if (info.exists()) {
+        if (info.isDir()) {
+            QMessageBox::critical(this, kTitle, exporting::kImageSaveError);
+            return false;
+        }
+        const auto answer = QMessageBox::question(
+            this, "Save converted image",
+            QString("%1 already exists.\nDo you want to replace it?").arg(info.fileName()),
+            QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+        if (answer != QMessageBox::Yes) return false;
+        job.replace_existing = true;
+    }
+    job.rotation = rotation_;
+    job.crop_mode = crop_mode_;
+    job.crop = view_->crop();
+    job.output_width = choice.width;
+    job.output_height = choice.height;
+    job.mode = choice.mode;
+    job.quality = choice.quality;
+    const Preferences p = settings_.preferences();
+    job.artist = p.author.toStdString();
+    job.copyright = p.copyright.toStdString();
+    settings_.setSaveDirectory(info.absolutePath());
+    status_->setText("Saving");
+    worker_.save(job, snapshot());
+    return true;
+}
+
+void MainFrame::saveFinished(const QString& path, bool written, const QStringList& messages) {
+    for (const QString& m : messages) {
+        if (written)
+            QMessageBox::warning(this, kTitle, m);
+        else
+            QMessageBox::critical(this, kTitle, m);
+    }
+    status_->setText(written ? "Ready" : exporting::kImageSaveError);
+    emit saveDone(path, written);
+}
+
+void MainFrame::preferencesCommand() {
+    OptionsDialog dialog(this);
+    dialog.setPreferences(settings_.preferences());
+    if (dialog.exec() != QDialog::Accepted) return;
+    const Preferences p = dialog.preferences();
+    settings_.setPreferences(p);
+    // The document reads them when it next loads a file.
+    worker_.setOptions(
+        develop::DocumentOptions::from_settings(p.artifact_level, p.chroma_prefilter, p.luma_nr_type, p.chroma_nr_type));
 }
 
 void MainFrame::updateRecentMenu() {

@@ -16,6 +16,10 @@
 #include "ui/view/view_geometry.h"
 #include "ui/worker/document_worker.h"
 
+namespace ostel::persistence {
+class SettingsDatabase;
+}
+
 class QAction;
 class QLabel;
 class QProgressBar;
@@ -24,6 +28,8 @@ namespace ostel::ui {
 
 class ControlBar;
 class CurveEditor;
+class OpenDialog;
+struct SaveChoice;
 class RawView;
 class ReleaseSlider;
 class UserSettings;
@@ -71,7 +77,31 @@ public:
     // stays as it is.
     void selectDisplayProfile(const std::string& path, const std::string& name);
 
+    // The settings database the save command reads its defaults from and
+    // records exports in (not owned; none: no defaults, no records).
+    void setDatabase(persistence::SettingsDatabase* database) { database_ = database; }
+
     void openFile(const QString& path);
+    // File/Open: the open dialog (made once, reused).
+    void openDialog();
+    OpenDialog* openDialogWidget();
+
+    // What the save dialog starts with for the picture on show.
+    struct SaveDefaults {
+        QString name;    // file name without its extension
+        QString folder;  // last save folder, empty when none
+        int width = 0, height = 0;
+        int mode = 1;
+        int quality = 95;
+    };
+    SaveDefaults saveDefaults() const;
+    // File/Save: the save dialog, then the save of what was chosen.
+    void saveCommand();
+    // Saves with a choice of the save dialog; asks before replacing an
+    // existing file. False when nothing was sent to the document.
+    bool saveChosen(const SaveChoice& choice);
+    // Options/Preferences.
+    void preferencesCommand();
     void rotateClockwise();
     void rotateCounterClockwise();
     void toggleCropMode();
@@ -84,6 +114,8 @@ public:
 signals:
     // Every re-run a change asks for (not sent while restoring).
     void levelSent(ostel::ui::Level level);
+    // A save ended (after its messages were shown).
+    void saveDone(const QString& path, bool written);
 
 public slots:
     void showResult(std::shared_ptr<const ostel::ui::DocumentResult> result);
@@ -118,13 +150,19 @@ private:
     void updateRecentMenu();
     void showHelp();
     void showAbout();
-    void openDialog();
+    void saveFinished(const QString& path, bool written, const QStringList& messages);
 
     int sliderValue(int id) const;
     ReleaseSlider* slider(int id) const;
 
     UserSettings& settings_;
     DocumentWorker& worker_;
+    persistence::SettingsDatabase* database_ = nullptr;
+    OpenDialog* open_dialog_ = nullptr;
+    // The picture on show: its key, path and developed size.
+    int32_t image_id_ = 0;
+    QString document_path_;
+    int developed_width_ = 0, developed_height_ = 0;
     RawView* view_ = nullptr;
     std::map<Bar, ControlBar*> bars_;
     std::map<int, QAction*> commands_;

@@ -1,6 +1,7 @@
 #include "ui/worker/document_worker.h"
 
 #include "persistence/control_panel.h"
+#include "persistence/settings_database.h"
 #include "ui/controls/control_table.h"
 
 #include <sys/resource.h>
@@ -8,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <ctime>
 #include <cstring>
 
 namespace ostel::ui {
@@ -110,7 +112,11 @@ void DocumentWorker::post(Pending next, bool replace) {
         if (replace || !has_pending_) {
             pending_ = std::move(next);
         } else {
-            // Merge: the newest positions, every job either asked for.
+            // Merge: the newest positions, every job either asked for. A
+            // save was chosen for the picture on show; a file about to be
+            // opened is another picture, so it does not get the save.
+            if ((next.jobs & job::kSave) && pending_.open) next.jobs &= ~job::kSave;
+            if (next.jobs & job::kSave) pending_.save = next.save;
             pending_.jobs |= next.jobs;
             if (next.jobs & job::kPick) {
                 pending_.pick_column = next.pick_column;
@@ -147,6 +153,19 @@ void DocumentWorker::pickWhiteBalance(int column, int row, const develop::MapCon
     post(std::move(p), false);
 }
 
+void DocumentWorker::save(const SaveJob& job, const develop::MapControlSource& controls) {
+    Pending p;
+    p.jobs = job::kSave;
+    p.save = job;
+    p.controls = controls;
+    post(std::move(p), false);
+}
+
+void DocumentWorker::setOptions(const develop::DocumentOptions& options) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    options_ = options;
+}
+
 bool DocumentWorker::busy() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return has_pending_ || running_;
@@ -163,7 +182,10 @@ void DocumentWorker::run() {
     // the window keeps answering.
     setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), 5);
     // The document lives and dies on this thread.
-    develop::RawDocument document(options_);
+    develop::RawDocument document([this] {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return options_;
+    }());
     WorkerNotifier notifier(*this);
     document.set_notifier(&notifier);
     SnapshotPanel panel;
@@ -175,6 +197,8 @@ void DocumentWorker::run() {
             wake_.wait(lock, [this] { return stop_ || has_pending_; });
             if (stop_) return;
             work = std::move(pending_);
+            // Preferences changed since the last load apply from the next one.
+            if (work.open || (work.jobs & job::kReload)) document.set_options(options_);
             pending_ = Pending{};
             has_pending_ = false;
             running_ = true;
@@ -198,6 +222,7 @@ void DocumentWorker::run() {
                 document.Develop(true);
             else if (work.jobs & job::kDisplay)
                 document.UpdateDisplay(true);
+            if (work.jobs & job::kSave) runSave(document, work.save);
         }
         std::shared_ptr<DocumentResult> result;
         if (ran) {
@@ -230,6 +255,47 @@ void DocumentWorker::run() {
         }
         idle_.notify_all();
     }
+}
+
+void DocumentWorker::runSave(develop::RawDocument& document, const SaveJob& job) {
+    QStringList messages;
+    bool written = false;
+    document.Develop(false);
+    const size_t needed = size_t(document.width()) * size_t(document.height()) * 3;
+    if (document.output().empty() || document.output().size() < needed) {
+        messages << exporting::kImageSaveError;
+    } else {
+        exporting::ExportRequest rq;
+        rq.rgb = document.output().data();
+        rq.width = document.width();
+        rq.height = document.height();
+        // The view's rotation already holds the camera's orientation.
+        rq.orientation = 0;
+        rq.rotation = job.rotation;
+        rq.crop_mode = job.crop_mode;
+        rq.crop = job.crop;
+        rq.output_width = job.output_width;
+        rq.output_height = job.output_height;
+        rq.mode = job.mode;
+        rq.quality = job.quality;
+        rq.replace_existing = job.replace_existing;
+        rq.shot = exporting::shooting_items(document.shooting());
+        rq.artist = job.artist;
+        rq.copyright = job.copyright;
+        rq.icc_profile = document.output_profile();
+        // The export is recorded before the file is written, whether or not
+        // the write succeeds: the record feeds only the preferred format.
+        if (database_)
+            database_->AddSavedFile(document.image_id(), int64_t(std::time(nullptr)), job.recorded_path,
+                                    int(job.mode));
+        const exporting::ExportResult result = exporting::export_image(job.path, rq);
+        written = result.written;
+        for (const std::string& m : result.messages) messages << QString::fromStdString(m);
+        if (!written && messages.isEmpty()) messages << exporting::kImageSaveError;
+    }
+    // Back to the screen's develop, so the view shows the preview result.
+    document.Develop(true);
+    emit saveFinished(QString::fromStdString(job.path), written, messages);
 }
 
 }  // namespace ostel::ui

@@ -8,6 +8,7 @@
 #include <QImage>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -18,6 +19,7 @@
 
 #include "develop/control_source.h"
 #include "develop/raw_document.h"
+#include "export/image_export.h"
 
 namespace ostel::persistence {
 class SettingsDatabase;
@@ -33,7 +35,22 @@ inline constexpr unsigned kFilters = 4;       // noise reduction and sharpening,
 inline constexpr unsigned kDisplay = 8;       // rebuild the display image (warnings)
 inline constexpr unsigned kReload = 16;       // decode the raw data again
 inline constexpr unsigned kPick = 32;         // measure a white point, then Develop
+inline constexpr unsigned kSave = 64;         // develop for output, write a file, develop for display
 }  // namespace job
+
+// A save the user confirmed: where and how the developed picture is written.
+struct SaveJob {
+    std::string path;           // the file written
+    std::string recorded_path;  // the name the settings database records
+    exporting::Rotation rotation = exporting::Rotation::none;
+    bool crop_mode = false;
+    exporting::CropRect crop;   // in the exported area as the display shows it
+    int output_width = 0, output_height = 0;
+    exporting::SaveMode mode = exporting::SaveMode::tiff8;
+    int quality = 95;
+    bool replace_existing = false;  // the user agreed to replace an existing file
+    std::string artist, copyright;
+};
 
 // The document's state after a run, copied for the GUI thread.
 struct DocumentResult {
@@ -67,6 +84,12 @@ public:
     void open(const QString& path, const develop::MapControlSource& controls);
     void request(unsigned jobs, const develop::MapControlSource& controls);
     void pickWhiteBalance(int column, int row, const develop::MapControlSource& controls);
+    // Develops the picture for output with these positions, writes it and
+    // develops it for the screen again; saveFinished() tells how it went.
+    // A save asked for while another file is being opened is dropped.
+    void save(const SaveJob& job, const develop::MapControlSource& controls);
+    // Processing preferences for the next file opened (or decoded again).
+    void setOptions(const develop::DocumentOptions& options);
 
     // True while a request waits or runs.
     bool busy() const;
@@ -79,6 +102,8 @@ signals:
     void statusText(const QString& text);
     void progressChanged(int percent);
     void userMessage(const QString& text);
+    // A save ended: the file written (or not) and the messages to show.
+    void saveFinished(const QString& path, bool written, const QStringList& messages);
 
 private:
     struct Pending {
@@ -86,12 +111,14 @@ private:
         bool open = false;
         std::string path;
         int pick_column = 0, pick_row = 0;
+        SaveJob save;
         develop::MapControlSource controls;
     };
     void post(Pending next, bool replace);
     void run();
+    void runSave(develop::RawDocument& document, const SaveJob& job);
 
-    develop::DocumentOptions options_;
+    develop::DocumentOptions options_;  // guarded by mutex_
     persistence::SettingsDatabase* database_;
     mutable std::mutex mutex_;
     std::condition_variable wake_, idle_;
