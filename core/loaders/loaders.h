@@ -55,6 +55,12 @@ void count_undecodable(DecoderSession& s);
 // cannot apply are named in a warning. Nothing for other files.
 void apply_dng_opcode_lists(DecoderSession& s);
 
+// Cuts the loaded image of a DNG down to the frame its raw directory asks
+// to be shown (the default crop, within the active area); the colour filter
+// pattern follows the new corner. Nothing for other files, or for a crop
+// that does not lie inside the image.
+void apply_dng_default_crop(DecoderSession& s);
+
 // Runs the loader the session selected (nothing for none or a refusal marker).
 void run_loader(DecoderSession& s, LoaderId id);
 

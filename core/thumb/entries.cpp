@@ -93,6 +93,8 @@ int decode(DecoderSession& s) {
     run_loader(s, s.loader);
     if (s.loader != LoaderId::dng_tiled_load_raw) apply_dng_opcode_lists(s);
     repair_bad_pixels(s);
+    // Last: the opcodes and the bad-pixel list speak of the uncropped image.
+    apply_dng_default_crop(s);
     return 0;
 }
 

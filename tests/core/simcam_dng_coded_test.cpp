@@ -5,6 +5,7 @@
 // its level scaled there.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <cstdlib>
 #include <string>
@@ -146,6 +147,56 @@ TEST(SimcamDngCoded, DamagedTilesEndCleanlyAndAreCounted) {
         decode_bytes(t, bad);
         ASSERT_NE(t.raw_count, 0);
         EXPECT_GT(t.short_read_count, 0);
+    }
+}
+
+// The default crop leaves exactly its frame, from the plain-strip loader
+// and from the tile loader alike; an odd corner moves the filter pattern
+// with it, and a crop reaching past the image is not applied.
+TEST(SimcamDngCoded, DefaultCropLeavesItsFrameWithThePatternMoved) {
+    struct Case {
+        const char* name;
+        bool tiled;
+        std::array<int, 4> crop;  // top, left, height, width
+        int want_height, want_width;
+    };
+    const Case cases[] = {
+        {"plain strip, odd corner", false, {3, 5, 101, 150}, 101, 150},
+        {"tiles, odd corner", true, {7, 1, 90, 120}, 90, 120},
+        {"tiles, even corner", true, {8, 8, 120, 184}, 120, 184},
+        {"past the edge", false, {8, 8, 200, 100}, 136, 200},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Camera cam = camera_for(c.tiled ? Format::dng_deflate_float : Format::dng, 200, 136);
+        cam.noise_sigma = 40;
+        cam.default_crop = c.crop;
+        const Mosaic m = render_mosaic(Scene{}, cam);
+        DecoderSession s;
+        decode_bytes(s, c.tiled ? write_dng_deflate_float(m, cam) : write_dng(m, cam));
+        ASSERT_NE(s.raw_count, 0);
+        ASSERT_EQ(s.height, c.want_height);
+        ASSERT_EQ(s.width, c.want_width);
+        ASSERT_EQ(s.image.size(), size_t(s.height) * size_t(s.width));
+        const bool applied = c.want_width == c.crop[3];
+        const int top = applied ? c.crop[0] : 0, left = applied ? c.crop[1] : 0;
+        int wrong_colour = 0, wrong_value = 0;
+        for (int r = 0; r < s.height; ++r)
+            for (int col = 0; col < s.width; ++col) {
+                // The decoder gives the second green a plane of its own.
+                const int plane = s.filter_color(r, col);
+                if ((plane == 3 ? 1 : plane) != cam.color_at(r + top, col + left)) ++wrong_colour;
+                const uint16_t v = m.at(r + top, col + left);
+                const double want = c.tiled ? expected_level(cam, v) : double(v);
+                if (std::fabs(s.image[size_t(r) * size_t(s.width) + size_t(col)][size_t(plane)] - want) > 1.5)
+                    ++wrong_value;
+            }
+        EXPECT_EQ(wrong_colour, 0);
+        EXPECT_EQ(wrong_value, 0);
+        for (int i = 0; i < 4; ++i) {
+            const int corner = s.corner_colors[size_t(i)];
+            EXPECT_EQ(corner == 3 ? 1 : corner, cam.color_at(top + (i >> 1), left + (i & 1)));
+        }
     }
 }
 

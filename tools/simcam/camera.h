@@ -51,6 +51,9 @@ struct Camera {
     // corners) is scaled by 1 - vignetting x r^2. DNG writers then store the
     // gain map that undoes it.
     double vignetting = 0;
+    // DNG: the frame to show, {top, left, height, width} in sensor sites;
+    // a height of 0 writes no crop.
+    std::array<int, 4> default_crop{};
     double noise_sigma = 0;  // standard deviation in raw units; 0 = noiseless
     uint64_t seed = 1;       // noise is deterministic per seed
 

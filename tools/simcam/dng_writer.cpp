@@ -63,6 +63,11 @@ std::vector<TiffEntry> dng_entries(const TiffWriter& w, const Camera& cam) {
     e.push_back(w.ascii(50708, cam.make + " " + cam.model));
     e.push_back(w.longs(50714, {static_cast<uint32_t>(cam.black)}));
     e.push_back(w.longs(50717, {static_cast<uint32_t>(cam.white)}));
+    if (cam.default_crop[2] > 0) {
+        const auto& crop = cam.default_crop;
+        e.push_back(w.longs(50719, {uint32_t(crop[1]), uint32_t(crop[0])}));  // across, then down
+        e.push_back(w.longs(50720, {uint32_t(crop[3]), uint32_t(crop[2])}));
+    }
     if (cam.vignetting != 0) e.push_back(w.bytes_entry(51009, kUndefined, gain_map_list(cam)));
     if (!cam.dual_profile) {
         e.push_back(w.srationals(50721, matrix));
