@@ -354,8 +354,9 @@ TEST(CommandLine, ReadOnlyFolderIsReportedWithTheSystemsReason) {
     EXPECT_TRUE(fs::is_empty(locked));
 }
 
-// The Pixel 7 file is stored turned: it comes out upright (portrait) and
-// the file says nothing that would turn it again.
+// The Pixel 7 file is stored turned: it comes out upright (portrait), in
+// the frame the file asks to show, and the file says nothing that would
+// turn it again.
 TEST(CommandLine, CameraOrientationIsApplied) {
     REQUIRE_PROGRAM();
     OSTEL_REQUIRE_SAMPLES();
@@ -376,6 +377,10 @@ TEST(CommandLine, CameraOrientationIsApplied) {
         ASSERT_EQ(r.code, 0) << r.err;
         const auto image = read_image(ws.file(out));
         EXPECT_EQ(image.height > image.width, e.portrait) << out;
+        // The file's own default crop, 494 x 366 of the 510 x 382 stored
+        // sites, less the 4-pixel edge the develop trims from every raw.
+        EXPECT_EQ(std::max(image.width, image.height), 486) << out;
+        EXPECT_EQ(std::min(image.width, image.height), 358) << out;
         const std::string json = ostel::exporting::test::exiftool_json(ws.file(out));
         if (!json.empty()) {
             // Absent, or 1: shown as stored.
@@ -385,6 +390,12 @@ TEST(CommandLine, CameraOrientationIsApplied) {
             }
         }
     }
+    // The undeveloped sensor data is exactly that frame.
+    const RunResult r = ws.run({"raw", pixel, "-o", "sensor.tif"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    const auto sensor = read_image(ws.file("sensor.tif"));
+    EXPECT_EQ(sensor.width, 494);
+    EXPECT_EQ(sensor.height, 366);
 }
 
 }  // namespace
