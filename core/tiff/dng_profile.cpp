@@ -1,8 +1,9 @@
-// The camera matrix of a DNG colour profile with two calibrations: the
-// matrices (and camera calibrations, and forward matrices when present) are
-// weighted by the inverse of the correlated colour temperature of the shot's
-// white, found from the as-shot neutral by fixed-point iteration (the
-// temperature picks the matrix, the matrix maps the neutral to a white).
+// The camera matrix of a DNG colour profile with two or three calibrations:
+// the matrices (and camera calibrations, and forward matrices when present)
+// of the two light sources that bracket the shot's white are weighted by the
+// inverse of its correlated colour temperature, found from the as-shot
+// neutral by fixed-point iteration (the temperature picks the matrix, the
+// matrix maps the neutral to a white).
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -88,34 +89,71 @@ bool adaptation_from_d65(double x, double y, Mat3& out) {
     return true;
 }
 
+// Two calibrations and the weight of the first: the pair whose light
+// sources bracket the shot's white.
+struct Blend {
+    int a = 0, b = 1;
+    double g = 1;
+};
+
 struct Profile {
     const IfdWalkState& w;
-    double t1, t2;  // temperatures of calibrations 1 and 2 (0 when only one)
+    double t[3];  // temperature of each calibration (0 when unusable)
+    bool triple;  // three calibrations of known, different temperatures
 
-    // Weight of calibration 1 for a white of temperature t.
-    double weight(double t) const {
-        if (t2 <= 0) return 1;
-        if (t1 <= 0) return 0;
-        if (t1 == t2) return 1;
-        const double g = (1 / t - 1 / t2) / (1 / t1 - 1 / t2);
+    // Weight of the lower-numbered calibration between two, for a white of
+    // temperature t (inverse temperature, clamped to the pair).
+    static double between(double t_white, double t_a, double t_b) {
+        const double g = (1 / t_white - 1 / t_b) / (1 / t_a - 1 / t_b);
         return std::clamp(g, 0.0, 1.0);
     }
+    Blend blend(double t_white) const {
+        if (!triple) {
+            if (t[1] <= 0) return {0, 1, 1.0};
+            if (t[0] <= 0) return {0, 1, 0.0};
+            if (t[0] == t[1]) return {0, 1, 1.0};
+            return {0, 1, between(t_white, t[0], t[1])};
+        }
+        std::array<int, 3> order = {0, 1, 2};
+        std::sort(order.begin(), order.end(), [this](int i, int j) { return t[i] < t[j]; });
+        // Below the lowest or above the highest: that calibration alone.
+        if (t_white <= t[order[0]]) return {order[0], order[0], 1.0};
+        if (t_white >= t[order[2]]) return {order[2], order[2], 1.0};
+        const int lo = t_white <= t[order[1]] ? order[0] : order[1], hi = t_white <= t[order[1]] ? order[1] : order[2];
+        return {lo, hi, between(t_white, t[lo], t[hi])};
+    }
     // Analog balance x camera calibration, interpolated.
-    Mat3 balance_calibration(double g) const {
+    Mat3 balance_calibration(const Blend& k) const {
         Mat3 m{};
         for (int i = 0; i < 3; ++i)
             for (int j = 0; j < 3; ++j)
-                m[i][j] = w.analog_balance[i] * (g * w.calibrations[0][i][j] + (1 - g) * w.calibrations[1][i][j]);
+                m[i][j] = w.analog_balance[i] *
+                          (k.g * w.calibrations[k.a][i][j] + (1 - k.g) * w.calibrations[k.b][i][j]);
         return m;
     }
-    // XYZ to camera for a weight g: analog balance x calibration x matrix.
-    Mat3 xyz_to_camera(double g) const {
+    // XYZ to camera for a blend: analog balance x calibration x matrix.
+    Mat3 xyz_to_camera(const Blend& k) const {
         Mat3 cm{};
-        const double g1 = w.has_matrix[0] ? (w.has_matrix[1] ? g : 1.0) : 0.0;
+        const double g1 = w.has_matrix[k.a] ? (w.has_matrix[k.b] ? k.g : 1.0) : 0.0;
         for (int i = 0; i < 3; ++i)
             for (int j = 0; j < 3; ++j)
-                cm[i][j] = g1 * w.color_matrices[0][i][j] + (1 - g1) * w.color_matrices[1][i][j];
-        return multiply(balance_calibration(g), cm);
+                cm[i][j] = g1 * w.color_matrices[k.a][i][j] + (1 - g1) * w.color_matrices[k.b][i][j];
+        return multiply(balance_calibration(k), cm);
+    }
+    // Forward matrix for a blend; a calibration without one lends the
+    // other's, and a pair without any takes the first the profile has.
+    Mat3 forward_matrix(const Blend& k) const {
+        Blend f = k;
+        if (!w.has_forward[f.a] && !w.has_forward[f.b]) {
+            const int any = w.has_forward[0] ? 0 : w.has_forward[1] ? 1 : 2;
+            f = {any, any, 1.0};
+        }
+        const double gf = !w.has_forward[f.b] ? 1.0 : !w.has_forward[f.a] ? 0.0 : f.g;
+        Mat3 fm{};
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 3; ++j)
+                fm[i][j] = gf * w.forward_matrices[f.a][i][j] + (1 - gf) * w.forward_matrices[f.b][i][j];
+        return fm;
     }
 };
 
@@ -125,11 +163,16 @@ bool set_dng_profile_matrix(DecoderSession& s, IfdWalkState& w) {
     const bool dual = w.has_matrix[0] && w.has_matrix[1];
     const bool forward = w.has_forward[0] || w.has_forward[1];
     if ((!dual && !forward) || s.color_count != 3) return false;
-    Profile p{w, illuminant_temperature(w.illuminant[0]), illuminant_temperature(w.illuminant[1])};
-    if (!w.has_matrix[1]) p.t2 = 0;
-    if (!w.has_matrix[0]) p.t1 = 0;
+    Profile p{w, {illuminant_temperature(w.illuminant[0]), illuminant_temperature(w.illuminant[1]),
+                  illuminant_temperature(w.illuminant[2])},
+              false};
+    if (!w.has_matrix[1]) p.t[1] = 0;
+    if (!w.has_matrix[0]) p.t[0] = 0;
     // An unnamed light source on both: the usual pair, A and D65.
-    if (dual && p.t1 <= 0 && p.t2 <= 0) p.t1 = 2856, p.t2 = 6504;
+    if (dual && p.t[0] <= 0 && p.t[1] <= 0) p.t[0] = 2856, p.t[1] = 6504;
+    // A third calibration counts only with three different known lights.
+    p.triple = dual && w.has_matrix[2] && p.t[0] > 0 && p.t[1] > 0 && p.t[2] > 0 && p.t[0] != p.t[1] &&
+               p.t[0] != p.t[2] && p.t[1] != p.t[2];
 
     // The shot's white as a camera neutral and as a chromaticity.
     std::array<double, 3> neutral{};
@@ -139,7 +182,7 @@ bool set_dng_profile_matrix(DecoderSession& s, IfdWalkState& w) {
         for (int c = 0; c < 3; ++c) neutral[size_t(c)] = w.as_shot_neutral[c];
         for (int iteration = 0; iteration < 30; ++iteration) {
             Mat3 inverse;
-            if (!invert(p.xyz_to_camera(p.weight(temperature_of(x, y))), inverse)) return false;
+            if (!invert(p.xyz_to_camera(p.blend(temperature_of(x, y))), inverse)) return false;
             const auto xyz = apply(inverse, neutral);
             const double sum = xyz[0] + xyz[1] + xyz[2];
             if (!(sum > 0) || !std::isfinite(sum)) return false;
@@ -153,8 +196,8 @@ bool set_dng_profile_matrix(DecoderSession& s, IfdWalkState& w) {
     } else {
         x = 0.3127, y = 0.3290;  // no white given: daylight
     }
-    const double g = p.weight(temperature_of(x, y));
-    const Mat3 to_camera = p.xyz_to_camera(g);
+    const Blend k = p.blend(temperature_of(x, y));
+    const Mat3 to_camera = p.xyz_to_camera(k);
     if (!has_neutral) {
         neutral = apply(to_camera, {x / y, 1.0, (1 - x - y) / y});
         if (!(neutral[0] > 0 && neutral[1] > 0 && neutral[2] > 0)) return false;
@@ -170,13 +213,9 @@ bool set_dng_profile_matrix(DecoderSession& s, IfdWalkState& w) {
         // Forward matrix: white-balanced camera to XYZ (D50). Camera colour
         // is the reference neutral times the balanced value, so XYZ (D65) to
         // camera is balance x diag(reference neutral) x FM^-1 x (D65 to D50).
-        const double gf = !w.has_forward[1] ? 1.0 : !w.has_forward[0] ? 0.0 : g;
-        Mat3 fm{};
-        for (int i = 0; i < 3; ++i)
-            for (int j = 0; j < 3; ++j)
-                fm[i][j] = gf * w.forward_matrices[0][i][j] + (1 - gf) * w.forward_matrices[1][i][j];
+        const Mat3 fm = p.forward_matrix(k);
         Mat3 fm_inverse, bc_inverse;
-        const Mat3 bc = p.balance_calibration(g);
+        const Mat3 bc = p.balance_calibration(k);
         if (!invert(fm, fm_inverse) || !invert(bc, bc_inverse)) return false;
         const auto reference = apply(bc_inverse, neutral);
         Mat3 scaled = fm_inverse;

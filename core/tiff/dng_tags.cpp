@@ -36,6 +36,14 @@ void read_default_crop(DecoderSession& s, const Entry& e) {
     s.width = to_int(w < 0 ? 0 : w);
 }
 
+void read_forward_matrix(DecoderSession& s, IfdWalkState& w, const Entry& e, int k) {
+    const int colors = walk_colors(s);
+    if (e.count != unsigned(3 * colors)) return;
+    for (int i = 0; i < 3; ++i)
+        for (int c = 0; c < colors; ++c) w.forward_matrices[k][i][c] = s.read_real(e.type);
+    w.has_forward[k] = true;
+}
+
 }  // namespace
 
 bool handle_dng_tag(DecoderSession& s, IfdWalkState& w, int64_t base, const Entry& e) {
@@ -95,12 +103,20 @@ bool handle_dng_tag(DecoderSession& s, IfdWalkState& w, int64_t base, const Entr
                     w.calibration[i][c] = w.calibrations[e.tag - 50723][i][c] = s.read_real(e.type);
             return true;
         case 50778: case 50779: w.illuminant[e.tag - 50778] = int(s.read_uint(e.type)); return true;
-        case 50964: case 50965:
-            if (e.count != unsigned(3 * colors)) return true;
-            for (int i = 0; i < 3; ++i)
-                for (int c = 0; c < colors; ++c) w.forward_matrices[e.tag - 50964][i][c] = s.read_real(e.type);
-            w.has_forward[e.tag - 50964] = true;
+        case 50964: case 50965: read_forward_matrix(s, w, e, int(e.tag - 50964)); return true;
+        // The third calibration: kept for the interpolation alone, so a
+        // profile that cannot use it colours as the first two say.
+        case 52529: w.illuminant[2] = int(s.read_uint(e.type)); return true;
+        case 52530:
+            for (int i = 0; i < colors; ++i)
+                for (int c = 0; c < colors; ++c) w.calibrations[2][i][c] = s.read_real(e.type);
             return true;
+        case 52531:
+            for (int j = 0; j < colors; ++j)
+                for (int i = 0; i < 3; ++i) w.color_matrices[2][j][i] = s.read_real(e.type);
+            w.has_matrix[2] = true;
+            return true;
+        case 52532: read_forward_matrix(s, w, e, 2); return true;
         case 50727:
             for (int c = 0; c < colors; ++c) w.analog_balance[c] = s.read_real(e.type);
             return true;

@@ -70,15 +70,16 @@ struct IfdWalkState {
     double as_shot_neutral[4] = {0, 0, 0, 0};
     double xyz_white[3] = {1, 1, 1};
     double color_matrix[4][3] = {};
-    // Both calibrations of a dual-illuminant profile, kept apart so that the
-    // matrix can be interpolated for the shot's white.
-    double color_matrices[2][4][3] = {};
-    double calibrations[2][4][4] = {{{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {0, 0, 0, 1}},
+    // The calibrations of a dual- or triple-illuminant profile, kept apart so
+    // that the matrix can be interpolated for the shot's white.
+    double color_matrices[3][4][3] = {};
+    double calibrations[3][4][4] = {{{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {0, 0, 0, 1}},
+                                    {{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {0, 0, 0, 1}},
                                     {{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {0, 0, 0, 1}}};
-    double forward_matrices[2][3][4] = {};
-    bool has_matrix[2] = {false, false};
-    bool has_forward[2] = {false, false};
-    int illuminant[2] = {0, 0};
+    double forward_matrices[3][3][4] = {};
+    bool has_matrix[3] = {false, false, false};
+    bool has_forward[3] = {false, false, false};
+    int illuminant[3] = {0, 0, 0};
     double as_shot_xy[2] = {0, 0};
     bool profile_set_white = false;  // the white came with the interpolated profile
     int64_t imacon_length = 0;

@@ -56,8 +56,19 @@ std::vector<Rgb> patch_means(const RawDocument& doc, const sim::ChartArea& area,
 }
 
 // Light and profile of a DNG shot: a dual-illuminant profile (calibrations
-// under standard light A and D65), the scene lit by A, forward matrices.
-enum Profile : uint8_t { kSingle, kDualD65, kDualA, kDualForwardD65, kDualForwardA };
+// under standard light A and D65), the scene lit by A, forward matrices; a
+// triple-illuminant profile (a third calibration under D50) with the scene
+// lit by D50, between the other two.
+enum Profile : uint8_t {
+    kSingle,
+    kDualD65,
+    kDualA,
+    kDualForwardD65,
+    kDualForwardA,
+    kTripleD50,
+    kTripleForwardD50,
+    kTripleA
+};
 
 struct ChartCase {
     const char* name;
@@ -90,6 +101,12 @@ const ChartCase kChartCases[] = {
     {"dng_dual_profile_light_a", sim::Format::dng, 60, 0, kDualA},
     {"dng_forward_matrices_daylight", sim::Format::dng, 60, 0, kDualForwardD65},
     {"dng_forward_matrices_light_a", sim::Format::dng, 60, 0, kDualForwardA},
+    // A third calibration for the light between them: the shot under D50
+    // needs its own matrix (the blend of A and D65 is far from it), and a
+    // shot under A still takes the A calibration.
+    {"dng_triple_profile_d50", sim::Format::dng, 60, 0, kTripleD50},
+    {"dng_triple_forward_matrices_d50", sim::Format::dng, 60, 0, kTripleForwardD50},
+    {"dng_triple_profile_light_a", sim::Format::dng, 60, 0, kTripleA},
 };
 
 void PrintTo(const ChartCase& c, std::ostream* os) { *os << c.name; }
@@ -114,8 +131,11 @@ TEST_P(ChartAccuracy, PatchesComeOutWithinTwoUnitsOfCiede2000AndGreysStayNeutral
     sim::Camera cam = sim::camera_for(c.format, 384, 256);
     cam.noise_sigma = c.noise;
     cam.dual_profile = c.profile != kSingle;
-    cam.lit_by_a = c.profile == kDualA || c.profile == kDualForwardA;
-    cam.forward_matrices = c.profile == kDualForwardD65 || c.profile == kDualForwardA;
+    cam.lit_by_a = c.profile == kDualA || c.profile == kDualForwardA || c.profile == kTripleA;
+    cam.triple_profile = c.profile == kTripleD50 || c.profile == kTripleForwardD50 || c.profile == kTripleA;
+    cam.lit_by_d50 = c.profile == kTripleD50 || c.profile == kTripleForwardD50;
+    cam.forward_matrices =
+        c.profile == kDualForwardD65 || c.profile == kDualForwardA || c.profile == kTripleForwardD50;
     sim::Scene scene;
     scene.kind = c.wb_mode == 1 ? sim::SceneKind::framed_chart : sim::SceneKind::chart;
     scene.exposure = 0.8;  // the white patch stays below clipping

@@ -60,8 +60,19 @@ Matrix3 to_matrix(const double (&m)[Rows][3]) {
     return r;
 }
 
+std::array<double, 3> white_of(Light light) {
+    return light == Light::a ? kLightA : light == Light::d50 ? kD50 : kD65;
+}
+
+// XYZ to camera colour under the light given.
+Matrix3 camera_matrix(const Camera& camera, Light light) {
+    return light == Light::a     ? to_matrix(camera.xyz_to_cam_a)
+           : light == Light::d50 ? to_matrix(camera.xyz_to_cam_d50)
+                                 : to_matrix(camera.xyz_to_cam);
+}
+
 // Camera response of every filter index to the sRGB primaries:
-// xyz_to_cam x srgb_to_xyz. A scene lit by standard light A is seen with
+// xyz_to_cam x srgb_to_xyz. A scene lit by light A or D50 is seen with
 // its colours adapted to that light, through the camera's matrix for it.
 void rgb_response(const Camera& camera, double out[4][3]) {
     for (int i = 0; i < 4; ++i)
@@ -70,13 +81,14 @@ void rgb_response(const Camera& camera, double out[4][3]) {
             for (int k = 0; k < 3; ++k) sum += camera.xyz_to_cam[i][k] * kSrgbToXyz[k][j];
             out[i][j] = sum;
         }
-    if (!camera.lit_by_a) return;
+    const Light light = shot_light(camera);
+    if (light == Light::d65) return;
     Matrix3 srgb_to_xyz{};
     for (size_t i = 0; i < 3; ++i)
         for (size_t j = 0; j < 3; ++j) srgb_to_xyz[i][j] = kSrgbToXyz[i][j];
-    const Matrix3 under_a = multiply(to_matrix(camera.xyz_to_cam_a), multiply(adaptation(kD65, kLightA), srgb_to_xyz));
+    const Matrix3 under = multiply(camera_matrix(camera, light), multiply(adaptation(kD65, white_of(light)), srgb_to_xyz));
     for (size_t i = 0; i < 3; ++i)
-        for (size_t j = 0; j < 3; ++j) out[i][j] = under_a[i][j];
+        for (size_t j = 0; j < 3; ++j) out[i][j] = under[i][j];
 }
 
 int filter_index(const Camera& camera, int row, int col) {
@@ -119,19 +131,23 @@ double falloff(const Camera& camera, double row, double col) {
     return 1.0 - camera.vignetting * (x * x + y * y) / 0.5;
 }
 
-std::array<double, 3> camera_neutral(const Camera& camera, bool light_a) {
-    auto n = light_a ? apply(to_matrix(camera.xyz_to_cam_a), kLightA) : apply(to_matrix(camera.xyz_to_cam), kD65);
+Light shot_light(const Camera& camera) {
+    return camera.lit_by_a ? Light::a : camera.lit_by_d50 ? Light::d50 : Light::d65;
+}
+
+std::array<double, 3> camera_neutral(const Camera& camera, Light light) {
+    auto n = apply(camera_matrix(camera, light), white_of(light));
     const double green = n[1];
     for (double& v : n) v /= green;
     return n;
 }
 
-Matrix3 forward_matrix(const Camera& camera, bool light_a) {
-    const auto neutral = camera_neutral(camera, light_a);
+Matrix3 forward_matrix(const Camera& camera, Light light) {
+    const auto neutral = camera_neutral(camera, light);
     Matrix3 balance{};
     for (size_t i = 0; i < 3; ++i) balance[i][i] = neutral[i];
-    const Matrix3 to_xyz = inverse(light_a ? to_matrix(camera.xyz_to_cam_a) : to_matrix(camera.xyz_to_cam));
-    return multiply(adaptation(light_a ? kLightA : kD65, kD50), multiply(to_xyz, balance));
+    const Matrix3 to_xyz = inverse(camera_matrix(camera, light));
+    return multiply(adaptation(white_of(light), kD50), multiply(to_xyz, balance));
 }
 
 Mosaic render_mosaic(const Scene& scene, const Camera& camera) {

@@ -44,8 +44,13 @@ struct Camera {
     // XYZ to camera colour under standard light A: the second calibration of
     // a dual-illuminant profile, deliberately unlike the daylight one.
     double xyz_to_cam_a[3][3] = {{0.80, -0.20, -0.05}, {-0.50, 1.40, 0.15}, {-0.05, 0.12, 0.60}};
+    // XYZ to camera colour under D50: the third calibration of a
+    // triple-illuminant profile, unlike both the others and their blend.
+    double xyz_to_cam_d50[3][3] = {{0.62, 0.02, -0.16}, {-0.42, 1.30, 0.30}, {-0.02, 0.30, 0.52}};
     bool lit_by_a = false;          // the scene is lit by standard light A instead of D65
+    bool lit_by_d50 = false;        // the scene is lit by D50 instead of D65
     bool dual_profile = false;      // DNG: both calibrations and the as-shot neutral
+    bool triple_profile = false;    // DNG, with dual_profile: the D50 calibration as a third
     bool forward_matrices = false;  // DNG: forward matrices beside the colour matrices
     // Lens falloff: light at relative distance r from the centre (1 at the
     // corners) is scaled by 1 - vignetting x r^2. DNG writers then store the
@@ -97,10 +102,15 @@ double falloff(const Camera& camera, double row, double col);
 
 using Matrix3 = std::array<std::array<double, 3>, 3>;
 
+// The light sources the simulated camera is calibrated for.
+enum class Light : uint8_t { d65, a, d50 };
+// The light the camera's scene is lit by.
+Light shot_light(const Camera& camera);
+
 // Camera colour of white under the light given, green scaled to 1.
-std::array<double, 3> camera_neutral(const Camera& camera, bool light_a);
+std::array<double, 3> camera_neutral(const Camera& camera, Light light);
 // White-balanced camera colour to XYZ relative to D50 under the light given.
-Matrix3 forward_matrix(const Camera& camera, bool light_a);
+Matrix3 forward_matrix(const Camera& camera, Light light);
 
 // Small deterministic generator (the standard distributions differ between
 // library implementations, so tests could not pin their output).

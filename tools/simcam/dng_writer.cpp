@@ -2,6 +2,7 @@
 // strip or a grid of lossless JPEG tiles (two components per tile line).
 #include <cstring>
 #include <stdexcept>
+#include <utility>
 
 #include "tools/simcam/format_common.h"
 #include "tools/simcam/formats.h"
@@ -83,14 +84,23 @@ std::vector<TiffEntry> dng_entries(const TiffWriter& w, const Camera& cam) {
     e.push_back(w.srationals(50722, matrix));
     e.push_back(w.shorts(50778, {17}));
     e.push_back(w.shorts(50779, {21}));
-    const auto neutral = camera_neutral(cam, cam.lit_by_a);
+    const auto neutral = camera_neutral(cam, shot_light(cam));
     e.push_back(w.rationals(50728, {neutral[0], neutral[1], neutral[2]}));
+    if (cam.triple_profile) {
+        std::vector<double> matrix_d50;
+        for (const auto& row : cam.xyz_to_cam_d50)
+            for (double v : row) matrix_d50.push_back(v);
+        e.push_back(w.shorts(52529, {23}));  // D50
+        e.push_back(w.srationals(52531, matrix_d50));
+    }
     if (cam.forward_matrices) {
-        for (const bool light_a : {true, false}) {
+        const std::pair<Light, uint16_t> forwards[] = {{Light::a, 50964}, {Light::d65, 50965}, {Light::d50, 52532}};
+        for (const auto& [light, tag] : forwards) {
+            if (light == Light::d50 && !cam.triple_profile) continue;
             std::vector<double> fm;
-            for (const auto& row : forward_matrix(cam, light_a))
+            for (const auto& row : forward_matrix(cam, light))
                 for (double v : row) fm.push_back(v);
-            e.push_back(w.srationals(light_a ? 50964 : 50965, fm));
+            e.push_back(w.srationals(tag, fm));
         }
     }
     return e;
