@@ -66,4 +66,33 @@ DngLevels read_dng_levels(DecoderSession& s, const TiffIfd& d, bool floating_poi
     return levels;
 }
 
+bool DngLevels::uniform_black() const {
+    const auto differs = [](const std::vector<double>& v, double from) {
+        return std::any_of(v.begin(), v.end(), [from](double x) { return x != from; });
+    };
+    return !black.empty() && !differs(black, black[0]) && !differs(delta_h, 0.0) && !differs(delta_v, 0.0);
+}
+
+void apply_dng_black_pattern(DecoderSession& s) {
+    const TiffIfd& d = s.raw_directory;
+    if (!s.dng_version || s.image.empty() || s.loader == LoaderId::dng_tiled_load_raw || s.diagonal_width) return;
+    if (!d.ref(DngRef::black).present()) return;
+    const DngLevels levels = read_dng_levels(s, d, false);
+    if (levels.uniform_black()) return;
+    const int samples = s.cfa_pattern ? 1 : std::min(levels.samples, 4);
+    const size_t image_size = s.image.size();
+    for (int row = 0; row < s.height; ++row)
+        for (int col = 0; col < s.width; ++col) {
+            const size_t index =
+                size_t(row >> s.half_grid) * size_t(s.image_width) + size_t(col >> s.half_grid);
+            if (index >= image_size) continue;
+            for (int k = 0; k < samples; ++k) {
+                uint16_t& v = s.image[index][size_t(s.cfa_pattern ? s.filter_color(row, col) : k)];
+                if (s.white_level > 0 && v >= s.white_level) continue;  // clipped: stays white
+                const double moved = double(v) + double(s.black_level) - levels.black_at(row, col, k);
+                v = static_cast<uint16_t>(std::clamp(std::lround(moved), 0L, 65535L));
+            }
+        }
+}
+
 }  // namespace ostel::core

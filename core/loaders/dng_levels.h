@@ -19,6 +19,19 @@ struct DngLevels {
     std::vector<double> delta_v;           // per row of the active area
     double white[4] = {65535, 65535, 65535, 65535};
 
+    // Black level of sample `sample` at (row, col) of the active area, in
+    // the values after linearisation.
+    double black_at(int row, int col, int sample) const {
+        double b = black[(static_cast<size_t>(row % repeat_rows) * size_t(repeat_cols) + size_t(col % repeat_cols)) *
+                             size_t(samples) +
+                         size_t(sample)];
+        if (static_cast<size_t>(col) < delta_h.size()) b += delta_h[size_t(col)];
+        if (static_cast<size_t>(row) < delta_v.size()) b += delta_v[size_t(row)];
+        return b;
+    }
+    // True when every site has the same black level.
+    bool uniform_black() const;
+
     // Sample `sample` of the pixel at (row, col) of the active area, stored
     // value v, as a fraction of the range from black to white (not clipped).
     double fraction(int row, int col, int sample, double v) const {
@@ -26,11 +39,7 @@ struct DngLevels {
             const double i = v < 0 ? 0 : v >= double(table.size()) ? double(table.size() - 1) : v;
             v = table[static_cast<size_t>(i)];
         }
-        double b = black[(static_cast<size_t>(row % repeat_rows) * size_t(repeat_cols) + size_t(col % repeat_cols)) *
-                             size_t(samples) +
-                         size_t(sample)];
-        if (static_cast<size_t>(col) < delta_h.size()) b += delta_h[size_t(col)];
-        if (static_cast<size_t>(row) < delta_v.size()) b += delta_v[size_t(row)];
+        const double b = black_at(row, col, sample);
         const double range = white[sample & 3] - b;
         return range > 0 ? (v - b) / range : 0.0;
     }
@@ -40,6 +49,12 @@ struct DngLevels {
 // unusable fall back to black 0 and the white level of the bit depth (1.0
 // for floating-point data).
 DngLevels read_dng_levels(DecoderSession& s, const TiffIfd& d, bool floating_point);
+
+// For the loaders that leave a single black level in the session: moves
+// each site of a DNG whose black varies by position (repeat pattern, row or
+// column deltas) so that subtracting that single level gives the same as
+// subtracting the site's own. Nothing where the black is the same everywhere.
+void apply_dng_black_pattern(DecoderSession& s);
 
 // Reads up to `limit` numbers of an entry (any numeric type) in the file's
 // byte order; an entry running past the end of the file yields none.

@@ -5,6 +5,7 @@
 
 #include "core/identify/identify.h"
 #include "core/identify/limits.h"
+#include "core/loaders/dng_levels.h"
 #include "core/loaders/loaders.h"
 #include "core/processing/preprocess.h"
 #include "core/session/core_failure.h"
@@ -91,6 +92,7 @@ int decode(DecoderSession& s) {
     allocate_image(s);
     s.seek(s.raw_offset);
     run_loader(s, s.loader);
+    apply_dng_black_pattern(s);
     if (s.loader != LoaderId::dng_tiled_load_raw) apply_dng_opcode_lists(s);
     repair_bad_pixels(s);
     // Last: the opcodes and the bad-pixel list speak of the uncropped image.

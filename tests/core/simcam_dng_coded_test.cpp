@@ -200,4 +200,37 @@ TEST(SimcamDngCoded, DefaultCropLeavesItsFrameWithThePatternMoved) {
     }
 }
 
+// A black level that repeats over a 2x2 cell, read by the loaders that keep
+// one black level for the image: after subtracting that level every site
+// is its signal above its own black.
+TEST(SimcamDngCoded, BlackPatternIsTakenPerSite) {
+    for (const bool ljpeg : {false, true}) {
+        SCOPED_TRACE(ljpeg ? "lossless JPEG tiles" : "plain strip");
+        Camera cam = camera_for(ljpeg ? Format::dng_ljpeg : Format::dng, 128, 96);
+        cam.black = 256;
+        cam.black_cells = {0, 40, -30, 90};
+        cam.noise_sigma = 10;
+        const Mosaic m = render_mosaic(Scene{}, cam);
+        DecoderSession s;
+        decode_bytes(s, ljpeg ? write_dng_ljpeg(m, cam) : write_dng(m, cam));
+        ASSERT_NE(s.raw_count, 0);
+        ASSERT_EQ(s.width, m.width);
+        EXPECT_EQ(s.black_level, 256 + 25);  // the mean of the four
+        int wrong = 0, clipped = 0;
+        for (int r = 0; r < s.height; ++r)
+            for (int c = 0; c < s.width; ++c) {
+                const uint16_t got = s.image[size_t(r) * size_t(s.width) + size_t(c)][size_t(s.filter_color(r, c))];
+                if (m.at(r, c) >= cam.white) {
+                    ++clipped;  // white stays white, whatever the site's black
+                    if (got < s.white_level) ++wrong;
+                    continue;
+                }
+                const double want = double(m.at(r, c)) - cam.black - cam.black_cells[size_t((r & 1) * 2 + (c & 1))];
+                if (std::fabs(double(got) - double(s.black_level) - want) > 0.5) ++wrong;
+            }
+        EXPECT_GT(clipped, 0);  // the scene's highlights reach white
+        EXPECT_EQ(wrong, 0);
+    }
+}
+
 }  // namespace

@@ -172,7 +172,7 @@ Mosaic render_mosaic(const Scene& scene, const Camera& camera) {
         for (int col = 0; col < m.width; ++col) {
             const double light = camera.vignetting != 0 ? falloff(camera, row, col) : 1.0;
             for (int k = 0; k < m.samples; ++k) {
-                double v = black;
+                double v = black + camera.black_cells[size_t((row & 1) * 2 + (col & 1))];
                 if (col < visible) {
                     const Rgb rgb = scene.sample(row, col, m.height, visible);
                     const int c = m.samples == 3 ? k : filter_index(camera, row, col);

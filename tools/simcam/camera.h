@@ -27,6 +27,9 @@ struct Camera {
     uint32_t cfa_pattern = kRggb;
     int bits = 12;
     int black = 128;
+    // Added to the black level of each site of a 2x2 cell (row-major); DNG
+    // writers store the four levels as a repeating pattern.
+    std::array<int, 4> black_cells{};
     int white = 4095;  // brightest value the sensor delivers (at most 2^bits - 1)
     // 3: index 3 of the pattern is a second green; 4: it is a fourth filter
     // with its own row of xyz_to_cam.

@@ -62,7 +62,14 @@ std::vector<TiffEntry> dng_entries(const TiffWriter& w, const Camera& cam) {
     e.push_back(w.shorts(274, {1}));
     e.push_back(w.bytes_entry(50706, kByte, {1, 4, 0, 0}));
     e.push_back(w.ascii(50708, cam.make + " " + cam.model));
-    e.push_back(w.longs(50714, {static_cast<uint32_t>(cam.black)}));
+    if (cam.black_cells == std::array<int, 4>{}) {
+        e.push_back(w.longs(50714, {static_cast<uint32_t>(cam.black)}));
+    } else {
+        std::vector<uint32_t> cells;
+        for (int cell : cam.black_cells) cells.push_back(static_cast<uint32_t>(cam.black + cell));
+        e.push_back(w.shorts(50713, {2, 2}));
+        e.push_back(w.longs(50714, cells));
+    }
     e.push_back(w.longs(50717, {static_cast<uint32_t>(cam.white)}));
     if (cam.default_crop[2] > 0) {
         const auto& crop = cam.default_crop;
