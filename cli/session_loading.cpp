@@ -20,6 +20,7 @@ std::string run_core_entry(const std::string& path, core::DecoderSession& sessio
         return "Memory allocation error";
     }
     if (session.raw_count == 0) {
+        if (!session.refusal_reason.empty()) return "Wrong file header: " + session.refusal_reason;
         const std::string kind = refused_file_kind(path);
         return kind.empty() ? "Wrong file header" : "Wrong file header: " + kind;
     }

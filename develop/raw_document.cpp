@@ -170,6 +170,7 @@ void RawDocument::copy_from_session(const core::DecoderSession& s) {
     shooting_.data_errors = s.short_read_count;
     shooting_.capture_time = s.capture_time;
     shooting_.capture_text = capture_text(s.capture_time);
+    shooting_.suggested_exposure = s.baseline_exposure;
 }
 
 int RawDocument::LoadRaw() {

@@ -25,7 +25,7 @@ std::string home_folder() {
 
 std::string data_folder() {
     if (std::string dir = environment("OSTELRAW_DATA_DIR"); !dir.empty()) return dir;
-    // The base directory specification asks to ignore relative values.
+    // XDG base directories must be absolute; a relative value is ignored.
     std::string base = environment("XDG_DATA_HOME");
     if (base.empty() || base[0] != '/') {
         const std::string home = home_folder();

@@ -18,7 +18,9 @@ bool sane(const DecoderSession& s) {
     if (int64_t(s.stored_height) * s.stored_width * 8 > limits::kMaxImageBytes) return false;
     if (s.crop_top < 0 || s.crop_left < 0) return false;
     if (s.color_count < 1 || s.color_count > 4) return false;
-    if (s.bits_per_sample < 1 || s.bits_per_sample > 16) return false;
+    // Deeper samples only where the DNG tile loader maps them onto 16 bits.
+    const int max_bits = s.loader == LoaderId::dng_tiled_load_raw ? 32 : 16;
+    if (s.bits_per_sample < 1 || s.bits_per_sample > max_bits) return false;
     if (s.tile_width < 1 || s.tile_length < 1) return false;
     if (s.white_level <= s.black_level) return false;
     if (s.raw_count < 0 || s.raw_count > limits::kMaxRawCount) return false;

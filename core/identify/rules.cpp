@@ -1,12 +1,70 @@
 // Rules identification applies itself around the per-camera chain: DNG
 // handling, the maker-wide rules, and the finishing of every file.
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
 #include "core/identify/identify_steps.h"
 #include "core/identify/parsers.h"
+#include "core/loaders/dng_levels.h"
 
 namespace ostel::core {
+
+namespace {
+
+double first_entry_value(DecoderSession& s, const TagRef& ref) {
+    const std::vector<double> v = read_entry_numbers(s, ref, 1);
+    return v.empty() ? 0 : v[0];
+}
+
+// Why the raw data of a DNG cannot be read, or null when it can.
+const char* dng_data_refusal(const DecoderSession& s, bool floating_point) {
+    const int bits = s.bits_per_sample;
+    if (floating_point ? !(bits == 16 || bits == 24 || bits == 32) : (bits < 1 || bits > 32))
+        return "DNG samples of this bit depth cannot be read";
+    switch (s.compression) {
+        case 1: case 8: case 32946: return nullptr;
+        case 34892:
+            if (bits != 8) return "DNG lossy JPEG data deeper than 8 bits cannot be decoded";
+            return nullptr;
+        case 52546:
+#ifdef OSTEL_HAVE_JXL
+            return nullptr;
+#else
+            return "DNG JPEG XL data: this build has no JPEG XL decoder";
+#endif
+        case 7: return "DNG lossless JPEG data deeper than 16 bits or floating point cannot be decoded";
+        default: return "DNG compression of unknown kind";
+    }
+}
+
+// Tiles, black and white belong to the raw directory: a preview directory
+// walked after it must not lend it its tile size, nor add its own black
+// level to the raw one's or replace its white level.
+void take_raw_directory_layout(DecoderSession& s, const TiffIfd& d) {
+    if (d.tile_width > 0 && d.tile_length > 0) {
+        s.tile_width = d.tile_width;
+        s.tile_length = d.tile_length;
+    } else if (d.tile_width == 0 && d.tile_length == 0) {
+        s.tile_width = s.tile_length = 0x7FFFFFFF;
+    }
+    if (d.ref(DngRef::black).present()) {
+        int black = 0;
+        for (const DngRef r : {DngRef::black, DngRef::black_delta_h, DngRef::black_delta_v}) {
+            const std::vector<double> v = read_entry_numbers(s, d.ref(r), 1u << 16);
+            if (v.empty()) continue;
+            double sum = 0;
+            for (double x : v) sum += x;
+            const double mean = sum / double(v.size()) + 0.5;
+            if (std::isfinite(mean) && std::fabs(mean) <= 65536.0) black += static_cast<int>(mean);
+        }
+        s.black_level = black;
+    }
+    const double white = first_entry_value(s, d.ref(DngRef::white));
+    if (white >= 1 && white <= 0x7FFFFFFF) s.white_level = static_cast<int>(white);
+}
+
+}  // namespace
 
 void apply_dng_rules(DecoderSession& s) {
     if (s.cfa_pattern == 0xFFFFFFFF) s.cfa_pattern = 0;
@@ -16,19 +74,25 @@ void apply_dng_rules(DecoderSession& s) {
     } else {
         s.color_count = s.samples_per_pixel;
     }
-    if (s.compression == 1) {
-        // The uncompressed loader reads rows one after another from the data
-        // offset. Tiles are another layout (and the offset of several tiles
-        // is their offset list, not pixel data): refused rather than read as
-        // rows of noise.
+    const TiffIfd& d = s.raw_directory;
+    take_raw_directory_layout(s, d);
+    const bool floating_point = first_entry_value(s, d.ref(DngRef::sample_format)) == 3;
+    if (s.compression == 1 && !floating_point && s.bits_per_sample <= 16) {
+        // The row loader reads rows one after another from the data offset;
+        // tiles (whose offset is a list, not pixel data) go to the tile loader.
         const bool tiled = s.tile_width != 0x7FFFFFFF || s.tile_length != 0x7FFFFFFF;
         const bool one_tile_of_whole_rows = s.tile_width == s.stored_width && s.tile_length >= s.stored_height;
-        if (tiled && !one_tile_of_whole_rows) s.raw_count = 0;
-        else s.loader = LoaderId::adobe_dng_load_raw_nc;
-    } else if (s.compression == 7) {
+        s.loader = tiled && !one_tile_of_whole_rows ? LoaderId::dng_tiled_load_raw : LoaderId::adobe_dng_load_raw_nc;
+    } else if (s.compression == 7 && !floating_point && s.bits_per_sample <= 16) {
         s.loader = LoaderId::dng_lossless_tiles_load_raw;
+    } else if (const char* why = dng_data_refusal(s, floating_point)) {
+        s.raw_count = 0;
+        s.refusal_reason = why;
     } else {
-        s.raw_count = 0;  // lossy or deflated DNG data: no loader decodes it
+        s.loader = LoaderId::dng_tiled_load_raw;
+        // The loader maps every sample onto 0..65535 whatever the file's
+        // white level (floating-point files may state none).
+        if (s.white_level <= s.black_level) s.white_level = 65535;
     }
 }
 

@@ -46,6 +46,7 @@ enum class LoaderId : uint8_t {
     smal_v9_loader,
     canon_600_loader,
     kodak_jpeg_loader,  // refusal marker only: files selecting it are refused
+    dng_tiled_load_raw,
     count_
 };
 
@@ -87,6 +88,7 @@ inline constexpr std::array<std::string_view, static_cast<size_t>(LoaderId::coun
     "smal_v9_loader",
     "canon_600_loader",
     "kodak_jpeg_loader",
+    "dng_tiled_load_raw",
 };
 
 constexpr std::string_view loader_name(LoaderId id) {

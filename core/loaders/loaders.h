@@ -10,6 +10,7 @@ namespace ostel::core {
 void lossless_image_load_raw(DecoderSession& s);
 void sraw_ycc_load_raw(DecoderSession& s);
 void dng_lossless_tiles_load_raw(DecoderSession& s);
+void dng_tiled_load_raw(DecoderSession& s);
 void packed_bits_load_raw(DecoderSession& s);
 void unpacked_load_raw(DecoderSession& s);
 void eight_bit_load_raw(DecoderSession& s);
@@ -48,6 +49,11 @@ void canon_600_loader(DecoderSession& s);
 // as it is, usually empty, and one data error marks the result as
 // incomplete so that no caller takes it for a good decode.
 void count_undecodable(DecoderSession& s);
+
+// Applies a DNG raw directory's opcode lists to the loaded image (bringing
+// it onto the 0..65535 range between black and white first); opcodes it
+// cannot apply are named in a warning. Nothing for other files.
+void apply_dng_opcode_lists(DecoderSession& s);
 
 // Runs the loader the session selected (nothing for none or a refusal marker).
 void run_loader(DecoderSession& s, LoaderId id);

@@ -16,6 +16,7 @@ void run_loader(DecoderSession& s, LoaderId id) {
         case LoaderId::lossless_image_load_raw: lossless_image_load_raw(s); break;
         case LoaderId::sraw_ycc_load_raw: sraw_ycc_load_raw(s); break;
         case LoaderId::dng_lossless_tiles_load_raw: dng_lossless_tiles_load_raw(s); break;
+        case LoaderId::dng_tiled_load_raw: dng_tiled_load_raw(s); break;
         case LoaderId::phase_one_load_raw: phase_one_load_raw(s); break;
         case LoaderId::phase_one_load_raw_c: phase_one_load_raw_c(s); break;
         case LoaderId::sinar_4shot_load_raw: sinar_4shot_load_raw(s); break;

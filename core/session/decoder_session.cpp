@@ -170,6 +170,9 @@ void DecoderSession::reset_for_identification() {
     loader = thumb_loader = LoaderId::none;
     thumb_writer = ThumbWriterId::jpeg;
     raw_offset = aux_length = 0;
+    raw_directory = TiffIfd{};
+    refusal_reason.clear();
+    baseline_exposure = 0;
     bits_per_sample = compression = kodak_bits_code = ff_stuffing = 0;
     dng_version = 0;
     packing_flags = 0;

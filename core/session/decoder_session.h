@@ -39,6 +39,7 @@ public:
     ByteSource input;                 // the whole file, owned by the session
     uint16_t byte_order = 0x4949;     // 0x4949 "II" little-endian, else big-endian
     int short_read_count = 0;         // data-error counter
+    std::string refusal_reason;       // why a file was refused, where more can be said than its kind
     std::string file_name;            // used for the companion JPEG and messages
     std::string bad_pixel_folder;     // where the ".badpixels" search starts; empty: the current directory
 
@@ -53,6 +54,9 @@ public:
     // ---- 3. Shot data ---------------------------------------------------
     float iso = 0, exposure_time = 0, f_number = 0, focal_length = 0;
     int64_t capture_time = 0;         // seconds since 1970 in the file's clock
+    // Stops a DNG asks to add to the exposure (its sensor's headroom). Offered
+    // to the user as the exposure default; the develop never applies it alone.
+    double baseline_exposure = 0;
     uint32_t frame_number = 0, model_id = 0;
     std::array<uint32_t, 32> gps_words{};
 
@@ -104,6 +108,7 @@ public:
     int kodak_bits_code = 0;
     int ff_stuffing = 0;
     uint32_t dng_version = 0;
+    TiffIfd raw_directory;            // the directory the raw data was chosen from
     int packing_flags = 0;
     int foveon_file = 0;
     int merge_greens = 0;

@@ -91,6 +91,7 @@ int decode(DecoderSession& s) {
     allocate_image(s);
     s.seek(s.raw_offset);
     run_loader(s, s.loader);
+    if (s.loader != LoaderId::dng_tiled_load_raw) apply_dng_opcode_lists(s);
     repair_bad_pixels(s);
     return 0;
 }

@@ -69,7 +69,10 @@ void select_loader(DecoderSession& s, const TiffIfd& raw) {
             }
             break;
         case 32867: break;  // left to the camera rules
-        default: s.raw_count = 0; break;
+        default:
+            // DNG data of other kinds is settled by the DNG rules.
+            if (!s.dng_version) s.raw_count = 0;
+            break;
     }
 }
 
@@ -152,6 +155,7 @@ void choose_raw_ifd(DecoderSession& s) {
     }
     s.diagonal_width *= (s.stored_width + 1) / 2;
     if (t.ifd_count > 0 && t.ifds[0].orientation) s.container_orientation = t.ifds[0].orientation;
+    if (raw >= 0) s.raw_directory = t.ifds[raw];
     if (raw >= 0 && s.loader == LoaderId::none) select_loader(s, t.ifds[raw]);
     const int64_t raw_bytes = raw >= 0 ? t.ifds[raw].bytes : 0;
     if (s.dng_version == 0 &&

@@ -81,14 +81,25 @@ bool handle_dng_tag(DecoderSession& s, IfdWalkState& w, int64_t base, const Entr
             if (usable(den) && std::isfinite(num / den) && num / den > 0) s.pixel_aspect = num / den;
             return true;
         }
-        case 50721: case 50722:
+        case 50721: case 50722: {
+            const int k = int(e.tag - 50721);
             for (int j = 0; j < colors; ++j)
-                for (int i = 0; i < 3; ++i) w.color_matrix[j][i] = s.read_real(e.type);
+                for (int i = 0; i < 3; ++i) w.color_matrix[j][i] = w.color_matrices[k][j][i] = s.read_real(e.type);
             w.has_color_matrix = true;
+            w.has_matrix[k] = true;
             return true;
+        }
         case 50723: case 50724:
             for (int i = 0; i < colors; ++i)
-                for (int c = 0; c < colors; ++c) w.calibration[i][c] = s.read_real(e.type);
+                for (int c = 0; c < colors; ++c)
+                    w.calibration[i][c] = w.calibrations[e.tag - 50723][i][c] = s.read_real(e.type);
+            return true;
+        case 50778: case 50779: w.illuminant[e.tag - 50778] = int(s.read_uint(e.type)); return true;
+        case 50964: case 50965:
+            if (e.count != unsigned(3 * colors)) return true;
+            for (int i = 0; i < 3; ++i)
+                for (int c = 0; c < colors; ++c) w.forward_matrices[e.tag - 50964][i][c] = s.read_real(e.type);
+            w.has_forward[e.tag - 50964] = true;
             return true;
         case 50727:
             for (int c = 0; c < colors; ++c) w.analog_balance[c] = s.read_real(e.type);
@@ -98,8 +109,17 @@ bool handle_dng_tag(DecoderSession& s, IfdWalkState& w, int64_t base, const Entr
             return true;
         case 50729: {
             const double x = s.read_real(e.type), y = s.read_real(e.type);
+            if (std::isfinite(x) && std::isfinite(y) && x > 0 && y > 0 && x + y < 1) {
+                w.as_shot_xy[0] = x;
+                w.as_shot_xy[1] = y;
+            }
             const double xyz[3] = {x, y, 1 - x - y};
             for (int c = 0; c < 3; ++c) w.xyz_white[c] = xyz[c] / s.d65_white[c];
+            return true;
+        }
+        case 50730: {
+            const double stops = s.read_real(e.type);
+            if (std::isfinite(stops) && std::fabs(stops) <= 10) s.baseline_exposure = stops;
             return true;
         }
         case 50829: read_default_crop(s, e); return true;

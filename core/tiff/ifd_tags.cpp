@@ -166,6 +166,34 @@ void read_strip_offset(DecoderSession& s, TiffIfd& entry, int64_t base) {
     entry.samples = frame.components;
 }
 
+// Entries whose place in the file is kept with their directory.
+struct RefTag {
+    unsigned tag;
+    DngRef ref;
+};
+constexpr RefTag kRefTags[] = {
+    {273, DngRef::tile_offsets},     {279, DngRef::tile_counts},    {324, DngRef::tile_offsets},
+    {325, DngRef::tile_counts},      {339, DngRef::sample_format},  {317, DngRef::predictor},
+    {50712, DngRef::linearisation},  {50713, DngRef::black_repeat}, {50714, DngRef::black},
+    {50715, DngRef::black_delta_h},  {50716, DngRef::black_delta_v}, {50717, DngRef::white},
+    {50829, DngRef::active_area},    {50830, DngRef::masked_areas}, {50719, DngRef::crop_origin},
+    {50720, DngRef::crop_size},      {51008, DngRef::opcodes1},     {51009, DngRef::opcodes2},
+    {51022, DngRef::opcodes3},
+};
+
+void record_entry_place(DecoderSession& s, TiffIfd& entry, const Entry& e) {
+    for (const RefTag& r : kRefTags)
+        if (r.tag == e.tag) entry.refs[static_cast<size_t>(r.ref)] = TagRef{s.tell(), e.type, e.count};
+    const int64_t at = s.tell();
+    switch (e.tag) {
+        case 322: entry.tile_width = to_int(s.read_uint(e.type)); break;
+        case 323: entry.tile_length = to_int(s.read_uint(e.type)); break;
+        case 278: entry.rows_per_strip = to_int(s.read_uint(e.type)); break;
+        default: return;
+    }
+    s.seek(at);
+}
+
 }  // namespace
 
 void read_linearisation_table(DecoderSession& s, unsigned count) {
@@ -193,6 +221,7 @@ bool build_pattern_word(DecoderSession& s, const IfdWalkState& w) {
 
 void handle_ifd_tag(DecoderSession& s, IfdWalkState& w, int& ifd, int64_t base, const Entry& e) {
     TiffIfd& entry = s.tiff.ifds[ifd];
+    record_entry_place(s, entry, e);
     switch (e.tag) {
         case 2: case 256: entry.width = to_int(s.read_uint(e.type)); break;
         case 3: case 257: entry.height = to_int(s.read_uint(e.type)); break;

@@ -91,7 +91,9 @@ void finish_directory(DecoderSession& s, IfdWalkState& w) {
     const int colors = s.color_count < 1 ? 1 : s.color_count > 4 ? 4 : s.color_count;
     for (int i = 0; i < colors; ++i)
         for (int c = 0; c < colors; ++c) w.calibration[i][c] *= w.analog_balance[i];
-    if (w.has_color_matrix) {
+    if (w.has_color_matrix && set_dng_profile_matrix(s, w)) {
+        // Interpolated profile set the matrix and the shot's white.
+    } else if (w.has_color_matrix) {
         double xyz_cam[4][3] = {};
         bool finite = true;
         for (int c = 0; c < colors; ++c)
@@ -103,7 +105,7 @@ void finish_directory(DecoderSession& s, IfdWalkState& w) {
             }
         if (finite) set_camera_matrix(s, xyz_cam);
     }
-    if (w.as_shot_neutral[0] != 0) {
+    if (w.as_shot_neutral[0] != 0 && !w.profile_set_white) {
         s.as_shot_mul[3] = 0;
         for (int c = 0; c < colors; ++c) set_ratio(s.as_shot_mul[c], 1.0, w.as_shot_neutral[c]);
     }

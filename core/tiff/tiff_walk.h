@@ -26,6 +26,12 @@ bool build_pattern_word(DecoderSession& s, const IfdWalkState& w);
 // repeat the last one and the white level becomes entry 4095.
 void read_linearisation_table(DecoderSession& s, unsigned count);
 
+// The colour profile of a DNG directory holding two calibrations or forward
+// matrices: the matrix interpolated for the shot's white (as-shot neutral or
+// white point) and the white balance that goes with it. False, leaving all
+// as it was, when the directory has no such profile or it is unusable.
+bool set_dng_profile_matrix(DecoderSession& s, IfdWalkState& w);
+
 // The end-of-directory steps: private block, calibration and matrices.
 void finish_directory(DecoderSession& s, IfdWalkState& w);
 // Deciphers the private block recorded in w and walks it as a directory.

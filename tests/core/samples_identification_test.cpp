@@ -11,6 +11,7 @@
 
 #include "core/identify/identify.h"
 #include "core/session/core_failure.h"
+#include "core/thumb/entries.h"
 #include "tests/support/samples.h"
 
 namespace fs = std::filesystem;
@@ -68,10 +69,17 @@ const Expected kFiles[] = {
 // Files the core must refuse: other generations of containers and formats it
 // does not decode.
 const char* const kRefused[] = {
-    "metadata/exiftool_CanonRaw.cr3",         "metadata/exiftool_Sigma.x3f",
-    "metadata/exiftool_SigmaDP2.x3f",         "unsupported/canon_eos6d_lossy_linear.dng",
-    "unsupported/nikon_coolscan_scanner.nef", "unsupported/nikon_d500_lossy_linear.dng",
+    "metadata/exiftool_CanonRaw.cr3",
+    "metadata/exiftool_Sigma.x3f",
+    "metadata/exiftool_SigmaDP2.x3f",
+    "unsupported/nikon_coolscan_scanner.nef",
 };
+
+// Lossy linear DNGs: three samples per pixel in DCT JPEG tiles.
+const struct {
+    const char* name;
+    double baseline_exposure;  // as exiftool reads it
+} kLinearDngs[] = {{"canon_eos6d_lossy_linear.dng", 0.25}, {"nikon_d500_lossy_linear.dng", 0.35}};
 
 nlohmann::json record_for(const std::string& relative) {
     std::string name = relative;
@@ -172,6 +180,33 @@ TEST(SampleIdentification, CompleteFilesAreAccepted) {
         EXPECT_NE(s.loader, ostel::core::LoaderId::none);
         EXPECT_GE(s.height, 22);
         EXPECT_GE(s.width, 22);
+    }
+}
+
+TEST(SampleIdentification, LossyLinearDngsDecodeInFull) {
+    OSTEL_REQUIRE_SAMPLES();
+    for (const auto& dng : kLinearDngs) {
+        const char* name = dng.name;
+        SCOPED_TRACE(name);
+        std::string path;
+        for (const char* folder : {"real", "unsupported"})
+            if (fs::exists(fs::path(ostel::test::samples_dir()) / folder / name))
+                path = (fs::path(ostel::test::samples_dir()) / folder / name).string();
+        if (path.empty()) continue;
+        DecoderSession s;
+        ASSERT_TRUE(ostel::core::ByteSource::load_file(path, s.input));
+        ostel::core::decode(s);
+        ASSERT_NE(s.raw_count, 0);
+        EXPECT_EQ(s.loader, ostel::core::LoaderId::dng_tiled_load_raw);
+        EXPECT_EQ(s.short_read_count, 0);
+        EXPECT_EQ(s.cfa_pattern, 0u);
+        EXPECT_EQ(s.color_count, 3);
+        // Levels leave the loader normalised: the file's own black (51 in the
+        // Nikon's raw and preview directories alike) is already taken off.
+        EXPECT_EQ(s.black_level, 0);
+        EXPECT_EQ(s.white_level, 65535);
+        EXPECT_NEAR(s.baseline_exposure, dng.baseline_exposure, 1e-6);
+        ASSERT_EQ(s.image.size(), size_t(s.width) * size_t(s.height));
     }
 }
 

@@ -138,6 +138,15 @@ std::array<double, 3> channel_shares(const Picture& p) {
     return sum;
 }
 
+// Complete files are in real/; the linear DNGs may still sit in unsupported/.
+std::string sample_path(const std::string& name) {
+    for (const char* folder : {"/real/", "/unsupported/"}) {
+        const std::string path = ostel::test::samples_dir() + folder + name;
+        if (std::ifstream(path).good()) return path;
+    }
+    return ostel::test::samples_dir() + "/real/" + name;
+}
+
 TEST(CameraPreviewResemblanceTest, RealFilesLookLikeTheCamerasOwnRendering) {
     OSTEL_REQUIRE_SAMPLES();
     const struct {
@@ -149,12 +158,16 @@ TEST(CameraPreviewResemblanceTest, RealFilesLookLikeTheCamerasOwnRendering) {
         // The only preview is a 160 x 104 letterboxed picture, framed a little
         // tighter than the sensor data: the reference itself limits the match.
         {"nikon_d1.nef", 0.90},
+        // Lossy linear DNG: DCT-compressed tiles of three samples per pixel
+        // that go through their opcode tone maps.
+        {"canon_eos6d_lossy_linear.dng", 0.95},
         // google_pixel7_crop.dng is left out: it is a night shot whose preview
         // is black (mean level below 0.1 of 255), so there is nothing to correlate.
+        // nikon_d500_lossy_linear.dng neither: a dark frame (see below).
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file);
-        const std::string path = ostel::test::samples_dir() + "/real/" + c.file;
+        const std::string path = sample_path(c.file);
         const Picture ours = developed_picture(path);
         const Picture theirs_full = preview_picture(path);
         ASSERT_FALSE(ours.px.empty());
@@ -183,6 +196,19 @@ TEST(CameraPreviewResemblanceTest, RealFilesLookLikeTheCamerasOwnRendering) {
         for (size_t k = 0; k < 3; ++k) EXPECT_NEAR(a[k], b[k], 0.04) << "channel " << k;
         RecordProperty(std::string(c.file) + "_correlation", std::to_string(best));
     }
+}
+
+// A frame taken with the lens covered: the camera's picture is black and so
+// must ours be, with no lifted black level or tone-map offset making it grey.
+TEST(CameraPreviewResemblanceTest, DarkLinearFrameStaysDark) {
+    OSTEL_REQUIRE_SAMPLES();
+    const std::string path = sample_path("nikon_d500_lossy_linear.dng");
+    const Picture ours = developed_picture(path);
+    ASSERT_FALSE(ours.px.empty());
+    // Every row of the camera's picture is below the letterbox threshold, so
+    // the trimmed preview comes back empty.
+    EXPECT_TRUE(preview_picture(path).px.empty());
+    EXPECT_LT(median_luminance(ours), 0.002);
 }
 
 }  // namespace

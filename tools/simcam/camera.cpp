@@ -11,8 +11,58 @@ constexpr double kSrgbToXyz[3][3] = {{0.412453, 0.357580, 0.180423},
                                      {0.212671, 0.715160, 0.072169},
                                      {0.019334, 0.119193, 0.950227}};
 
+constexpr Matrix3 kBradford = {{{0.8951, 0.2664, -0.1614}, {-0.7502, 1.7135, 0.0367}, {0.0389, -0.0685, 1.0296}}};
+constexpr std::array<double, 3> kD65 = {0.95047, 1.0, 1.08883};
+constexpr std::array<double, 3> kD50 = {0.96422, 1.0, 0.82521};
+constexpr std::array<double, 3> kLightA = {1.09850, 1.0, 0.35585};
+
+Matrix3 multiply(const Matrix3& a, const Matrix3& b) {
+    Matrix3 r{};
+    for (size_t i = 0; i < 3; ++i)
+        for (size_t j = 0; j < 3; ++j)
+            for (size_t k = 0; k < 3; ++k) r[i][j] += a[i][k] * b[k][j];
+    return r;
+}
+
+std::array<double, 3> apply(const Matrix3& m, const std::array<double, 3>& v) {
+    std::array<double, 3> r{};
+    for (size_t i = 0; i < 3; ++i) r[i] = m[i][0] * v[0] + m[i][1] * v[1] + m[i][2] * v[2];
+    return r;
+}
+
+Matrix3 inverse(const Matrix3& m) {
+    const double det = m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) -
+                       m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0]) +
+                       m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]);
+    Matrix3 r{};
+    for (size_t i = 0; i < 3; ++i)
+        for (size_t j = 0; j < 3; ++j) {
+            const size_t a = (j + 1) % 3, b = (j + 2) % 3, c = (i + 1) % 3, d = (i + 2) % 3;
+            r[i][j] = (m[a][c] * m[b][d] - m[a][d] * m[b][c]) / det;
+        }
+    return r;
+}
+
+// Linear Bradford adaptation of XYZ from one white to another.
+Matrix3 adaptation(const std::array<double, 3>& from, const std::array<double, 3>& to) {
+    const auto cone_from = apply(kBradford, from), cone_to = apply(kBradford, to);
+    Matrix3 scale{};
+    for (size_t i = 0; i < 3; ++i) scale[i][i] = cone_to[i] / cone_from[i];
+    return multiply(inverse(kBradford), multiply(scale, kBradford));
+}
+
+// The first three rows of a matrix (red, green and blue filters).
+template <size_t Rows>
+Matrix3 to_matrix(const double (&m)[Rows][3]) {
+    Matrix3 r{};
+    for (size_t i = 0; i < 3; ++i)
+        for (size_t j = 0; j < 3; ++j) r[i][j] = m[i][j];
+    return r;
+}
+
 // Camera response of every filter index to the sRGB primaries:
-// xyz_to_cam x srgb_to_xyz.
+// xyz_to_cam x srgb_to_xyz. A scene lit by standard light A is seen with
+// its colours adapted to that light, through the camera's matrix for it.
 void rgb_response(const Camera& camera, double out[4][3]) {
     for (int i = 0; i < 4; ++i)
         for (int j = 0; j < 3; ++j) {
@@ -20,6 +70,13 @@ void rgb_response(const Camera& camera, double out[4][3]) {
             for (int k = 0; k < 3; ++k) sum += camera.xyz_to_cam[i][k] * kSrgbToXyz[k][j];
             out[i][j] = sum;
         }
+    if (!camera.lit_by_a) return;
+    Matrix3 srgb_to_xyz{};
+    for (size_t i = 0; i < 3; ++i)
+        for (size_t j = 0; j < 3; ++j) srgb_to_xyz[i][j] = kSrgbToXyz[i][j];
+    const Matrix3 under_a = multiply(to_matrix(camera.xyz_to_cam_a), multiply(adaptation(kD65, kLightA), srgb_to_xyz));
+    for (size_t i = 0; i < 3; ++i)
+        for (size_t j = 0; j < 3; ++j) out[i][j] = under_a[i][j];
 }
 
 int filter_index(const Camera& camera, int row, int col) {
@@ -55,11 +112,34 @@ void Camera::set_daylight_balance() {
     if (colours < 4) as_shot[3] = as_shot[1];
 }
 
+double falloff(const Camera& camera, double row, double col) {
+    // Relative position as a gain map measures it: 0 at the top or left
+    // edge, 1 at the bottom or right.
+    const double y = row / std::max(1, camera.height) - 0.5, x = col / std::max(1, camera.width) - 0.5;
+    return 1.0 - camera.vignetting * (x * x + y * y) / 0.5;
+}
+
+std::array<double, 3> camera_neutral(const Camera& camera, bool light_a) {
+    auto n = light_a ? apply(to_matrix(camera.xyz_to_cam_a), kLightA) : apply(to_matrix(camera.xyz_to_cam), kD65);
+    const double green = n[1];
+    for (double& v : n) v /= green;
+    return n;
+}
+
+Matrix3 forward_matrix(const Camera& camera, bool light_a) {
+    const auto neutral = camera_neutral(camera, light_a);
+    Matrix3 balance{};
+    for (size_t i = 0; i < 3; ++i) balance[i][i] = neutral[i];
+    const Matrix3 to_xyz = inverse(light_a ? to_matrix(camera.xyz_to_cam_a) : to_matrix(camera.xyz_to_cam));
+    return multiply(adaptation(light_a ? kLightA : kD65, kD50), multiply(to_xyz, balance));
+}
+
 Mosaic render_mosaic(const Scene& scene, const Camera& camera) {
     Mosaic m;
     m.width = std::max(0, camera.width);
     m.height = std::max(0, camera.height);
-    m.values.assign(static_cast<size_t>(m.width) * static_cast<size_t>(m.height), 0);
+    m.samples = camera.cfa_pattern == 0 ? 3 : 1;
+    m.values.assign(static_cast<size_t>(m.width) * static_cast<size_t>(m.height) * size_t(m.samples), 0);
 
     const int bits = std::clamp(camera.bits, 1, 16);
     const int ceiling = std::min(camera.white, (1 << bits) - 1);
@@ -74,16 +154,20 @@ Mosaic render_mosaic(const Scene& scene, const Camera& camera) {
     Rng rng(camera.seed);
     for (int row = 0; row < m.height; ++row) {
         for (int col = 0; col < m.width; ++col) {
-            double v = black;
-            if (col < visible) {
-                const Rgb rgb = scene.sample(row, col, m.height, visible);
-                const int c = filter_index(camera, row, col);
-                double signal = 0;
-                for (int j = 0; j < 3; ++j) signal += rgb_to_cam[c][j] * rgb[j] * scene.exposure;
-                v += signal * range;
+            const double light = camera.vignetting != 0 ? falloff(camera, row, col) : 1.0;
+            for (int k = 0; k < m.samples; ++k) {
+                double v = black;
+                if (col < visible) {
+                    const Rgb rgb = scene.sample(row, col, m.height, visible);
+                    const int c = m.samples == 3 ? k : filter_index(camera, row, col);
+                    double signal = 0;
+                    for (int j = 0; j < 3; ++j) signal += rgb_to_cam[c][j] * rgb[j] * scene.exposure;
+                    v += signal * light * range;
+                }
+                if (camera.noise_sigma > 0) v += camera.noise_sigma * rng.gaussian();
+                m.values[(size_t(row) * size_t(m.width) + size_t(col)) * size_t(m.samples) + size_t(k)] =
+                    static_cast<uint16_t>(std::clamp(std::lround(v), long(0), long(ceiling)));
             }
-            if (camera.noise_sigma > 0) v += camera.noise_sigma * rng.gaussian();
-            m.at(row, col) = static_cast<uint16_t>(std::clamp(std::lround(v), long(0), long(ceiling)));
         }
     }
     return m;

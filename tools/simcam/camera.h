@@ -2,6 +2,7 @@
 // The simulated camera: a sensor with a colour filter, a colour response,
 // levels and optional noise. render_mosaic() gives the exact values that a
 // loader must hand back for a file written from the mosaic.
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -40,6 +41,16 @@ struct Camera {
     // Camera white balance written into formats that store one: the
     // multiplier of each filter index (0 = none stored).
     double as_shot[4] = {0, 0, 0, 0};
+    // XYZ to camera colour under standard light A: the second calibration of
+    // a dual-illuminant profile, deliberately unlike the daylight one.
+    double xyz_to_cam_a[3][3] = {{0.80, -0.20, -0.05}, {-0.50, 1.40, 0.15}, {-0.05, 0.12, 0.60}};
+    bool lit_by_a = false;          // the scene is lit by standard light A instead of D65
+    bool dual_profile = false;      // DNG: both calibrations and the as-shot neutral
+    bool forward_matrices = false;  // DNG: forward matrices beside the colour matrices
+    // Lens falloff: light at relative distance r from the centre (1 at the
+    // corners) is scaled by 1 - vignetting x r^2. DNG writers then store the
+    // gain map that undoes it.
+    double vignetting = 0;
     double noise_sigma = 0;  // standard deviation in raw units; 0 = noiseless
     uint64_t seed = 1;       // noise is deterministic per seed
 
@@ -54,11 +65,19 @@ struct Camera {
     }
 };
 
-// One sensor readout: height x width values, row-major.
+// One sensor readout: height x width values, row-major. A camera without a
+// colour filter (pattern 0) reads three samples per site, interleaved.
 struct Mosaic {
     int width = 0;
     int height = 0;
+    int samples = 1;
     std::vector<uint16_t> values;
+
+    uint16_t sample(int row, int col, int k) const {
+        return values[(static_cast<size_t>(row) * static_cast<size_t>(width) + static_cast<size_t>(col)) *
+                          static_cast<size_t>(samples) +
+                      static_cast<size_t>(k)];
+    }
 
     uint16_t at(int row, int col) const {
         return values[static_cast<size_t>(row) * static_cast<size_t>(width) + static_cast<size_t>(col)];
@@ -69,6 +88,16 @@ struct Mosaic {
 };
 
 Mosaic render_mosaic(const Scene& scene, const Camera& camera);
+
+// Share of the light left by the lens falloff at (row, col).
+double falloff(const Camera& camera, double row, double col);
+
+using Matrix3 = std::array<std::array<double, 3>, 3>;
+
+// Camera colour of white under the light given, green scaled to 1.
+std::array<double, 3> camera_neutral(const Camera& camera, bool light_a);
+// White-balanced camera colour to XYZ relative to D50 under the light given.
+Matrix3 forward_matrix(const Camera& camera, bool light_a);
 
 // Small deterministic generator (the standard distributions differ between
 // library implementations, so tests could not pin their output).

@@ -1,5 +1,6 @@
 // Digital negative files: one raw directory in IFD0, either an uncompressed
 // strip or a grid of lossless JPEG tiles (two components per tile line).
+#include <cstring>
 #include <stdexcept>
 
 #include "tools/simcam/format_common.h"
@@ -10,11 +11,51 @@ namespace ostel::simcam {
 
 namespace {
 
+void put_be(std::vector<uint8_t>& out, uint64_t v, int bytes) {
+    for (int i = bytes - 1; i >= 0; --i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+void put_be_double(std::vector<uint8_t>& out, double d) {
+    uint64_t bits;
+    std::memcpy(&bits, &d, 8);
+    put_be(out, bits, 8);
+}
+
+// Opcode list 2 holding one gain map over the whole frame that undoes the
+// camera's lens falloff (lists are big-endian in every file).
+std::vector<uint8_t> gain_map_list(const Camera& cam) {
+    constexpr uint32_t kPoints = 17;
+    std::vector<uint8_t> params;
+    for (uint32_t v : {0u, 0u, uint32_t(cam.height), uint32_t(cam.width), 0u, 1u, 1u, 1u, kPoints, kPoints})
+        put_be(params, v, 4);
+    for (double v : {1.0 / (kPoints - 1), 1.0 / (kPoints - 1), 0.0, 0.0}) put_be_double(params, v);
+    put_be(params, 1, 4);  // one map plane for all
+    for (uint32_t i = 0; i < kPoints; ++i)
+        for (uint32_t j = 0; j < kPoints; ++j) {
+            const float gain = float(1.0 / falloff(cam, double(i) / (kPoints - 1) * cam.height,
+                                                   double(j) / (kPoints - 1) * cam.width));
+            uint32_t bits;
+            std::memcpy(&bits, &gain, 4);
+            put_be(params, bits, 4);
+        }
+    std::vector<uint8_t> list;
+    put_be(list, 1, 4);           // one opcode
+    put_be(list, 9, 4);           // gain map
+    put_be(list, 0x01030000, 4);  // version 1.3
+    put_be(list, 0, 4);           // flags
+    put_be(list, params.size(), 4);
+    list.insert(list.end(), params.begin(), params.end());
+    return list;
+}
+
+}  // namespace
+
+namespace detail {
+
 std::vector<TiffEntry> dng_entries(const TiffWriter& w, const Camera& cam) {
     std::vector<double> matrix;
     for (int i = 0; i < 3; ++i)
         for (double v : cam.xyz_to_cam[i]) matrix.push_back(v);
-    auto e = detail::cfa_entries(w, cam);
+    auto e = cam.cfa_pattern ? detail::cfa_entries(w, cam) : std::vector<TiffEntry>{};
     e.push_back(w.ascii(271, cam.make));
     e.push_back(w.ascii(272, cam.model));
     e.push_back(w.shorts(274, {1}));
@@ -22,12 +63,35 @@ std::vector<TiffEntry> dng_entries(const TiffWriter& w, const Camera& cam) {
     e.push_back(w.ascii(50708, cam.make + " " + cam.model));
     e.push_back(w.longs(50714, {static_cast<uint32_t>(cam.black)}));
     e.push_back(w.longs(50717, {static_cast<uint32_t>(cam.white)}));
-    e.push_back(w.srationals(50721, matrix));
-    e.push_back(w.shorts(50778, {21}));  // D65
+    if (cam.vignetting != 0) e.push_back(w.bytes_entry(51009, kUndefined, gain_map_list(cam)));
+    if (!cam.dual_profile) {
+        e.push_back(w.srationals(50721, matrix));
+        e.push_back(w.shorts(50778, {21}));  // D65
+        return e;
+    }
+    // Calibration 1 under standard light A, calibration 2 under D65, and the
+    // white of the light the scene was shot in.
+    std::vector<double> matrix_a;
+    for (const auto& row : cam.xyz_to_cam_a)
+        for (double v : row) matrix_a.push_back(v);
+    e.push_back(w.srationals(50721, matrix_a));
+    e.push_back(w.srationals(50722, matrix));
+    e.push_back(w.shorts(50778, {17}));
+    e.push_back(w.shorts(50779, {21}));
+    const auto neutral = camera_neutral(cam, cam.lit_by_a);
+    e.push_back(w.rationals(50728, {neutral[0], neutral[1], neutral[2]}));
+    if (cam.forward_matrices) {
+        for (const bool light_a : {true, false}) {
+            std::vector<double> fm;
+            for (const auto& row : forward_matrix(cam, light_a))
+                for (double v : row) fm.push_back(v);
+            e.push_back(w.srationals(light_a ? 50964 : 50965, fm));
+        }
+    }
     return e;
 }
 
-}  // namespace
+}  // namespace detail
 
 std::vector<uint8_t> write_dng(const Mosaic& m, const Camera& cam) {
     const int bits = cam.bits >= 16 ? 16 : cam.bits;
@@ -37,7 +101,7 @@ std::vector<uint8_t> write_dng(const Mosaic& m, const Camera& cam) {
         const size_t first_ifd = w.header();
         const uint32_t exif = detail::write_exif(w, {});
         auto e = detail::raw_image_entries(w, m, bits, 1);
-        auto extra = dng_entries(w, cam);
+        auto extra = detail::dng_entries(w, cam);
         e.insert(e.end(), extra.begin(), extra.end());
         e.push_back(w.longs(273, {data[0]}));
         e.push_back(w.longs(278, {static_cast<uint32_t>(m.height)}));
@@ -81,7 +145,7 @@ std::vector<uint8_t> write_dng_ljpeg(const Mosaic& m, const Camera& cam, int til
         const size_t first_ifd = w.header();
         const uint32_t exif = detail::write_exif(w, {});
         auto e = detail::raw_image_entries(w, m, cam.bits, 7);
-        auto extra = dng_entries(w, cam);
+        auto extra = detail::dng_entries(w, cam);
         e.insert(e.end(), extra.begin(), extra.end());
         e.push_back(w.longs(322, {static_cast<uint32_t>(tile_width)}));
         e.push_back(w.longs(323, {static_cast<uint32_t>(tile_length)}));

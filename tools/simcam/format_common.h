@@ -12,6 +12,10 @@ namespace ostel::simcam::detail {
 // CFA repeat dimensions and the 2 x 2 pattern bytes (0 red, 1 green, 2 blue).
 std::vector<TiffEntry> cfa_entries(const TiffWriter& w, const Camera& cam);
 
+// The DNG tags of the camera: version, names, levels, colour profile and,
+// with lens falloff, the gain map that undoes it.
+std::vector<TiffEntry> dng_entries(const TiffWriter& w, const Camera& cam);
+
 // Writes an Exif directory with shooting data and, when given, a maker
 // note; returns its offset.
 uint32_t write_exif(TiffWriter& w, const std::vector<uint8_t>& maker_note);

@@ -1,7 +1,8 @@
 #pragma once
 // Raw file writers of the simulated camera. Each returns the whole file in
 // memory; the mosaic is stored so that the camera's loader gives it back
-// exactly (all formats here are lossless).
+// exactly (all formats here are lossless, except the DCT JPEG one, and
+// the floating-point one holds values normalised between black and white).
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -21,6 +22,8 @@ enum class Format : uint8_t {
     pef_compressed,  // Huffman-coded differences with the table in the maker note
     crw_packed,      // four-colour compact (Canon heap), 10-bit packed rows, covered columns
     nef_cmyg,        // four-colour compact (Nikon TIFF) known by its file size, 12-bit rows in two fields
+    dng_deflate_float,  // deflate tiles of 32-bit floats with the floating-point predictor
+    dng_linear_lossy,   // three samples per pixel in 8-bit DCT JPEG tiles, linearisation table
     count_
 };
 
@@ -37,6 +40,8 @@ std::vector<uint8_t> write_raw(Format f, const Mosaic& m, const Camera& cam);
 std::vector<uint8_t> write_cr2(const Mosaic& m, const Camera& cam);
 std::vector<uint8_t> write_dng(const Mosaic& m, const Camera& cam);
 std::vector<uint8_t> write_dng_ljpeg(const Mosaic& m, const Camera& cam, int tile_width = 0, int tile_length = 0);
+std::vector<uint8_t> write_dng_deflate_float(const Mosaic& m, const Camera& cam, int float_bits = 32);
+std::vector<uint8_t> write_dng_linear_lossy(const Mosaic& m, const Camera& cam);
 std::vector<uint8_t> write_nef(const Mosaic& m, const Camera& cam);
 std::vector<uint8_t> write_nef_compressed(const Mosaic& m, const Camera& cam);
 std::vector<uint8_t> write_pef(const Mosaic& m, const Camera& cam);

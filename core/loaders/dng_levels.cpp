@@ -1,0 +1,69 @@
+#include "core/loaders/dng_levels.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "core/identify/limits.h"
+#include "core/tiff/tiff_io.h"
+
+namespace ostel::core {
+
+std::vector<double> read_entry_numbers(DecoderSession& s, const TagRef& ref, size_t limit) {
+    std::vector<double> values;
+    const size_t n = std::min<size_t>(ref.count, limit);
+    const int64_t bytes = int64_t(ref.count) * tiff::type_size(ref.type);
+    if (n == 0 || !limits::within_file(s, ref.at, bytes)) return values;
+    s.seek(ref.at);
+    values.reserve(n);
+    for (size_t i = 0; i < n; ++i) {
+        const double v = s.read_real(static_cast<int>(ref.type));
+        values.push_back(std::isfinite(v) ? v : 0.0);
+    }
+    return values;
+}
+
+DngLevels read_dng_levels(DecoderSession& s, const TiffIfd& d, bool floating_point) {
+    DngLevels levels;
+    levels.samples = std::clamp(d.samples, 1, 4);
+    const int active_h = s.height > 0 ? s.height : s.stored_height;
+    const int active_w = s.width > 0 ? s.width : s.stored_width;
+
+    if (!floating_point) {
+        // Entries past 65536 could never be reached by an integer sample.
+        const std::vector<double> table = read_entry_numbers(s, d.ref(DngRef::linearisation), 65536);
+        for (double v : table) levels.table.push_back(static_cast<uint16_t>(std::clamp(v, 0.0, 65535.0)));
+    }
+
+    const std::vector<double> dims = read_entry_numbers(s, d.ref(DngRef::black_repeat), 2);
+    if (dims.size() == 2 && dims[0] >= 1 && dims[1] >= 1 && dims[0] <= 16 && dims[1] <= 16) {
+        levels.repeat_rows = int(dims[0]);
+        levels.repeat_cols = int(dims[1]);
+    }
+    const size_t cells = size_t(levels.repeat_rows) * size_t(levels.repeat_cols) * size_t(levels.samples);
+    levels.black.assign(cells, 0.0);
+    const std::vector<double> black = read_entry_numbers(s, d.ref(DngRef::black), cells);
+    if (black.size() == cells) {
+        levels.black = black;
+    } else if (black.size() == 1 || (!black.empty() && black.size() < cells)) {
+        // A single value (or a short list) stands for every cell.
+        std::fill(levels.black.begin(), levels.black.end(), black[0]);
+    }
+    levels.delta_h = read_entry_numbers(s, d.ref(DngRef::black_delta_h), size_t(std::max(active_w, 0)));
+    levels.delta_v = read_entry_numbers(s, d.ref(DngRef::black_delta_v), size_t(std::max(active_h, 0)));
+
+    double default_white = 1.0;
+    if (!floating_point) {
+        const int bits = std::clamp(d.bits, 1, 16);
+        default_white = levels.table.empty() ? double((1u << bits) - 1) : 65535.0;
+        if (!levels.table.empty())
+            default_white = *std::max_element(levels.table.begin(), levels.table.end());
+    }
+    const std::vector<double> white = read_entry_numbers(s, d.ref(DngRef::white), size_t(levels.samples));
+    for (int c = 0; c < 4; ++c) {
+        const size_t i = std::min(size_t(c), white.empty() ? 0 : white.size() - 1);
+        levels.white[c] = white.empty() || !(white[i] > 0) ? default_white : white[i];
+    }
+    return levels;
+}
+
+}  // namespace ostel::core

@@ -1,0 +1,27 @@
+#pragma once
+// DNG opcode lists applied to the loaded image, whose samples lie in the
+// 16-bit range with 0 at black and 65535 at white. The lists are stored
+// big-endian whatever the file's byte order.
+//
+// Applied: MapTable, MapPolynomial, GainMap, the per-row and per-column
+// deltas and scales, FixVignetteRadial, and (on images that need no
+// demosaic) WarpRectilinear. The per-pixel opcodes of the list meant for
+// after demosaic are applied before it, which is the same up to rounding
+// since they vary slowly over the picture. Anything else is left out with
+// a warning naming it; an opcode list never makes a file unreadable.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/session/decoder_session.h"
+
+namespace ostel::core {
+
+// Applies opcode list 1, 2 or 3 of the bytes given; returns the names of
+// the opcodes left out (empty when every one was applied or skippable).
+std::vector<std::string> apply_dng_opcodes(DecoderSession& s, const std::vector<uint8_t>& list, int list_number);
+
+// Reads the bytes of an opcode list entry (empty when absent or outside the file).
+std::vector<uint8_t> read_opcode_bytes(DecoderSession& s, const TagRef& ref);
+
+}  // namespace ostel::core

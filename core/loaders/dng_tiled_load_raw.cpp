@@ -1,0 +1,156 @@
+// DNG data in tiles or strips that the lossless-JPEG and plain-row loaders
+// do not read: DCT JPEG, deflate (integer or floating point, with the
+// predictors), JPEG XL, tiled plain data and samples deeper than 16 bits.
+// Every sample goes through the directory's own levels (linearisation,
+// black with its pattern and deltas, white per sample) onto the 16-bit
+// range, so the image leaves here with black 0 and white 65535; opcode
+// lists 2 and 3 then apply to it.
+#include <algorithm>
+#include <cmath>
+#include <iostream>
+
+#include "core/loaders/dng_levels.h"
+#include "core/loaders/dng_opcodes.h"
+#include "core/loaders/dng_tile_codecs.h"
+#include "core/loaders/loaders.h"
+
+namespace ostel::core {
+
+namespace {
+
+// More tiles than this cannot belong to an image of the allowed size.
+constexpr int64_t kMaxTiles = int64_t(1) << 20;
+
+uint16_t level16(double fraction) {
+    if (!(fraction > 0)) return 0;
+    if (fraction >= 1) return 65535;
+    return static_cast<uint16_t>(fraction * 65535.0 + 0.5);
+}
+
+int first_value(DecoderSession& s, const TagRef& ref, int fallback) {
+    const std::vector<double> v = read_entry_numbers(s, ref, 1);
+    return v.empty() ? fallback : static_cast<int>(v[0]);
+}
+
+bool decode_tile(DecoderSession& s, const uint8_t* data, size_t size, const DngTileLayout& layout, DngTile& tile,
+                 std::string& why) {
+    switch (s.compression) {
+        case 1: return decode_plain_tile(data, size, layout, tile, why);
+        case 8: case 32946: return decode_deflate_tile(data, size, layout, tile, why);
+        case 34892: return decode_dct_jpeg_tile(data, size, tile, why);
+        case 52546: return decode_jpeg_xl_tile(data, size, tile, why);
+        default: why = "compression " + std::to_string(s.compression); return false;
+    }
+}
+
+// Writes one tile's samples into the image at stored position (y0, x0).
+void place_tile(DecoderSession& s, const DngTile& tile, const DngLevels& levels, int64_t y0, int64_t x0, int samples) {
+    const int64_t rows = std::min<int64_t>(tile.height, s.stored_height - y0);
+    const int64_t cols = std::min<int64_t>(tile.width, s.stored_width - x0);
+    const int planes = std::min(samples, tile.samples);
+    for (int64_t r = 0; r < rows; ++r) {
+        const int row = static_cast<int>(y0 + r - s.crop_top);
+        if (row < 0 || row >= s.height) continue;
+        for (int64_t c = 0; c < cols; ++c) {
+            const int col = static_cast<int>(x0 + c - s.crop_left);
+            if (col < 0 || col >= s.width) continue;
+            if (s.cfa_pattern) {
+                s.bayer_store(row, col, level16(levels.fraction(row, col, 0, tile.at(int(r), int(c), 0))));
+                continue;
+            }
+            const size_t index = size_t(row) * size_t(s.image_width) + size_t(col);
+            if (index >= s.image.size()) continue;
+            for (int k = 0; k < planes && k < 4; ++k)
+                s.image[index][size_t(k)] = level16(levels.fraction(row, col, k, tile.at(int(r), int(c), k)));
+        }
+    }
+}
+
+void warn_left_out(const DecoderSession& s, int list, const std::vector<std::string>& names) {
+    for (const std::string& name : names)
+        std::cerr << s.file_name << (s.file_name.empty() ? "" : ": ") << "DNG opcode " << name << " of list " << list
+                  << " not applied\n";
+}
+
+}  // namespace
+
+void dng_tiled_load_raw(DecoderSession& s) {
+    const TiffIfd& d = s.raw_directory;
+    if (s.image.empty() || s.stored_width < 1 || s.stored_height < 1) {
+        count_undecodable(s);
+        return;
+    }
+    DngTileLayout layout;
+    layout.floating_point = first_value(s, d.ref(DngRef::sample_format), 1) == 3;
+    layout.predictor = first_value(s, d.ref(DngRef::predictor), 1);
+    layout.bits = d.bits;
+    layout.samples = std::clamp(d.samples, 1, 4);
+    layout.little_endian = s.little_endian();
+    const bool tiled = d.tile_width > 0 && d.tile_length > 0;
+    layout.width = tiled ? d.tile_width : s.stored_width;
+    const int strip_rows = d.rows_per_strip > 0 ? std::min(d.rows_per_strip, s.stored_height) : s.stored_height;
+    const int tile_rows = tiled ? d.tile_length : strip_rows;
+    const int64_t across = (int64_t(s.stored_width) + layout.width - 1) / layout.width;
+    const int64_t down = (int64_t(s.stored_height) + tile_rows - 1) / tile_rows;
+    const int64_t tiles = across * down;
+    if (tiles > kMaxTiles) {
+        count_undecodable(s);
+        return;
+    }
+    const std::vector<double> offsets = read_entry_numbers(s, d.ref(DngRef::tile_offsets), size_t(tiles));
+    const std::vector<double> counts = read_entry_numbers(s, d.ref(DngRef::tile_counts), size_t(tiles));
+    if (int64_t(offsets.size()) < tiles) count_undecodable(s);  // tiles without data stay empty
+
+    const DngLevels levels = read_dng_levels(s, d, layout.floating_point);
+    bool told = false;
+    for (size_t i = 0; i < offsets.size(); ++i) {
+        const int64_t y0 = int64_t(i) / across * tile_rows, x0 = int64_t(i) % across * layout.width;
+        layout.height = tiled ? tile_rows : int(std::min<int64_t>(tile_rows, s.stored_height - y0));
+        const int64_t at = int64_t(offsets[i]);
+        int64_t length = i < counts.size() ? int64_t(counts[i]) : s.file_size() - at;
+        if (at <= 0 || at >= s.file_size() || length <= 0) {
+            count_undecodable(s);
+            continue;
+        }
+        if (length > s.file_size() - at) {
+            length = s.file_size() - at;  // cut off: decode what is there
+            ++s.short_read_count;
+        }
+        DngTile tile;
+        std::string why;
+        if (!decode_tile(s, s.input.data() + at, size_t(length), layout, tile, why)) {
+            if (!told) std::cerr << s.file_name << (s.file_name.empty() ? "" : ": ") << "DNG tile not decoded: " << why << "\n";
+            told = true;
+            count_undecodable(s);
+            continue;
+        }
+        if (tile.damaged) ++s.short_read_count;
+        place_tile(s, tile, levels, y0, x0, layout.samples);
+    }
+    s.black_level = 0;
+    s.white_level = 65535;
+    apply_dng_opcode_lists(s);
+}
+
+void apply_dng_opcode_lists(DecoderSession& s) {
+    const TiffIfd& d = s.raw_directory;
+    if (!s.dng_version || s.image.empty()) return;
+    if (!d.ref(DngRef::opcodes1).present() && !d.ref(DngRef::opcodes2).present() &&
+        !d.ref(DngRef::opcodes3).present())
+        return;
+    if (s.black_level != 0 || s.white_level != 65535) {
+        // The opcodes work on values between black and white: bring the
+        // loaded image onto that range first.
+        const double black = s.black_level, range = double(s.white_level) - black;
+        if (!(range > 0)) return;
+        for (Pixel4& p : s.image)
+            for (uint16_t& v : p) v = level16((double(v) - black) / range);
+        s.black_level = 0;
+        s.white_level = 65535;
+    }
+    warn_left_out(s, 1, apply_dng_opcodes(s, read_opcode_bytes(s, d.ref(DngRef::opcodes1)), 1));
+    warn_left_out(s, 2, apply_dng_opcodes(s, read_opcode_bytes(s, d.ref(DngRef::opcodes2)), 2));
+    warn_left_out(s, 3, apply_dng_opcodes(s, read_opcode_bytes(s, d.ref(DngRef::opcodes3)), 3));
+}
+
+}  // namespace ostel::core
