@@ -24,7 +24,9 @@ void add_black_mean(DecoderSession& s, const Entry& e) {
     s.black_level += static_cast<int>(mean);
 }
 
-void read_default_crop(DecoderSession& s, const Entry& e) {
+// The active area (top, left, bottom, right): the sites that hold picture;
+// the loaders place the image from its corner.
+void read_active_area(DecoderSession& s, const Entry& e) {
     s.crop_top = to_int(s.read_uint(e.type));
     s.crop_left = to_int(s.read_uint(e.type));
     const int64_t bottom = s.read_uint(e.type);
@@ -138,7 +140,7 @@ bool handle_dng_tag(DecoderSession& s, IfdWalkState& w, int64_t base, const Entr
             if (std::isfinite(stops) && std::fabs(stops) <= 10) s.baseline_exposure = stops;
             return true;
         }
-        case 50829: read_default_crop(s, e); return true;
+        case 50829: read_active_area(s, e); return true;
         default: return false;
     }
 }
