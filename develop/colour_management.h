@@ -128,6 +128,10 @@ public:
     StageMatrix stage_matrix(const double (&rgb_to_xyz)[3][3]) const;
     void matrix_span(uint16_t* pixels, size_t count, const StageMatrix& m, float* luminance) const;
     void apply_span(uint16_t* pixels, size_t count) const;
+    // matrix_span, the fill-light ratio and apply_span in one pass, with
+    // the same results. `fill_ratio`, when given, holds the ratio for each
+    // luminance level min(Y, 32767) (see fill_light_ratios()).
+    void matrix_and_apply_span(uint16_t* pixels, size_t count, const StageMatrix& m, const double* fill_ratio) const;
 
     const std::vector<uint8_t>& output_profile_bytes() const { return output_bytes_; }
 

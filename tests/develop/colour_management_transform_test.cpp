@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 
 #include "develop/colour_management.h"
+#include "develop/tone.h"
 #include "tests/develop/colour_management_test_support.h"
 
 namespace ostel::develop {
@@ -178,6 +180,37 @@ TEST(ColourTransform, BothHalvesOfTheBufferAreConverted) {
         for (int c = 0; c < 3; ++c) EXPECT_EQ(whole[p * 3 + c], one[c]) << "pixel " << p;
         EXPECT_NE(whole[p * 3], xyz[p * 3]) << "pixel " << p << " left unconverted";
     }
+}
+
+// The one-pass conversion must give exactly what the matrix stage, fill
+// light and conversion give one after another, clamps at both ends included.
+TEST(ColourTransform, OnePassEqualsTheStepsOneAfterAnother) {
+    std::vector<uint16_t> rgb{0, 0, 0, 65535, 65535, 65535, 65535, 0, 0, 0, 0, 65535, 1, 65535, 2, 40000, 5, 30000};
+    std::mt19937 random(7);
+    std::uniform_int_distribution<int> sample(0, 65535);
+    for (int i = 0; i < 3 * 4000; ++i) rgb.push_back(uint16_t(sample(random)));
+    const size_t n = rgb.size() / 3;
+    // A camera-like matrix with negative terms reaches below 0 and above the
+    // encoding's top.
+    const double camera[3][3] = {{1.3, -0.4, 0.3}, {0.2, 1.5, -0.6}, {-0.2, 0.1, 2.1}};
+    RecordingNotifier note;
+    for (const ProfileChoice& output : {kSrgb, kRomm})
+        for (const double scale : {0.0, 0.4, 3.0}) {
+            SCOPED_TRACE(output.name + " fill scale " + std::to_string(scale));
+            ColourTransform ct(kCamera, output, note);
+            const ColourTransform::StageMatrix m = ct.stage_matrix(camera);
+            std::vector<uint16_t> steps = rgb;
+            std::vector<float> lum(n);
+            ct.matrix_span(steps.data(), n, m, lum.data());
+            if (scale != 0) fill_light_span(steps.data(), lum.data(), n, scale);
+            ct.apply_span(steps.data(), n);
+
+            std::vector<uint16_t> one_pass = rgb;
+            const std::vector<double> ratios = fill_light_ratios(scale);
+            ct.matrix_and_apply_span(one_pass.data(), n, m, scale != 0 ? ratios.data() : nullptr);
+            EXPECT_EQ(one_pass, steps);
+        }
+    EXPECT_TRUE(note.messages.empty());
 }
 
 }  // namespace
