@@ -80,17 +80,19 @@ detail::ProfileHandle open_output_file(const std::string& path, std::vector<uint
     return h;
 }
 
-detail::TransformHandle make_transform(cmsHPROFILE in, cmsHPROFILE out, bool xyz_input) {
+detail::TransformHandle make_transform(cmsHPROFILE in, cmsHPROFILE out, bool xyz_input, bool exact) {
     // One transform object serves both halves of the buffer at once; with
     // the one-pixel cache off, a transform keeps no state between calls.
-    const cmsUInt32Number flags = cmsFLAGS_NOCACHE | (xyz_input ? cmsFLAGS_NOOPTIMIZE : 0);
+    const cmsUInt32Number flags =
+        cmsFLAGS_NOCACHE | (!xyz_input ? 0 : exact ? cmsFLAGS_NOOPTIMIZE : cmsFLAGS_HIGHRESPRECALC);
     return detail::TransformHandle(cmsCreateTransform(in, xyz_input ? TYPE_XYZ_16 : TYPE_RGB_16, out, TYPE_RGB_16,
                                                       INTENT_PERCEPTUAL, flags));
 }
 
 }  // namespace
 
-ColourTransform::ColourTransform(const ProfileChoice& input, const ProfileChoice& output, Notifier& notifier)
+ColourTransform::ColourTransform(const ProfileChoice& input, const ProfileChoice& output, Notifier& notifier,
+                                 Precision precision)
     : handles_(std::make_unique<Handles>()) {
     silence_colour_errors();
     Handles& h = *handles_;
@@ -136,7 +138,8 @@ ColourTransform::ColourTransform(const ProfileChoice& input, const ProfileChoice
         }
         if (input_kind_ == kProfileCamera && !h.input) h.input = detail::create_builtin_profile(kProfileCamera);
         if (h.input && h.output) {
-            h.transform = make_transform(h.input.get(), h.output.get(), input_kind_ == kProfileCamera);
+            h.transform = make_transform(h.input.get(), h.output.get(), input_kind_ == kProfileCamera,
+                                         precision == Precision::exact);
             if (h.transform) return;
         }
         if (output_kind_ == kProfileFile) {

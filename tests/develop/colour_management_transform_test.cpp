@@ -213,5 +213,36 @@ TEST(ColourTransform, OnePassEqualsTheStepsOneAfterAnother) {
     EXPECT_TRUE(note.messages.empty());
 }
 
+// The screen transform against the exact one over the XYZ a develop
+// produces: a grid of linear RGB through the matrix stage.
+TEST(ColourTransform, ScreenPrecisionIsWithinItsTolerance) {
+    TempDir dir("screen");
+    write_file(dir.file("romm.icc"), builtin_profile_bytes(kProfileRomm));
+    RecordingNotifier note;
+    std::vector<uint16_t> rgb;
+    for (int r = 0; r <= 65535; r += 2048 + 7)
+        for (int g = 0; g <= 65535; g += 1024 + 3)
+            for (int b = 0; b <= 65535; b += 4096 - 5) rgb.insert(rgb.end(), {uint16_t(r), uint16_t(g), uint16_t(b)});
+    for (int v = 0; v < 512; ++v) rgb.insert(rgb.end(), {uint16_t(v), uint16_t(v), uint16_t(v)});  // deep shadows
+    for (const ProfileChoice& output : {kRomm, ProfileChoice{"ROMM file", dir.file("romm.icc"), kProfileFile}}) {
+        SCOPED_TRACE(output.name);
+        ColourTransform exact(kCamera, output, note), screen(kCamera, output, note, ColourTransform::Precision::screen);
+        ASSERT_TRUE(screen.has_transform());
+        const std::vector<uint16_t> want = develop(exact, rgb), got = develop(screen, rgb);
+        int worst = 0;
+        double total = 0;
+        for (size_t i = 0; i < want.size(); ++i) {
+            worst = std::max(worst, std::abs(int(want[i]) - int(got[i])));
+            total += std::abs(int(want[i]) - int(got[i]));
+        }
+        EXPECT_LE(worst, kScreenTransformTolerance.worst);
+        EXPECT_LE(total / double(want.size()), kScreenTransformTolerance.mean);
+    }
+    // The built-in sRGB output takes the exact fast path either way.
+    ColourTransform fast(kCamera, kSrgb, note, ColourTransform::Precision::screen);
+    EXPECT_TRUE(fast.uses_srgb_fast_path());
+    EXPECT_TRUE(note.messages.empty());
+}
+
 }  // namespace
 }  // namespace ostel::develop
