@@ -27,11 +27,20 @@ struct Window {
         QObject::connect(&worker, &DocumentWorker::resultReady, &frame,
                          [this](std::shared_ptr<const DocumentResult> r) { last = r; });
     }
+    // Until the view shows the last result and asks for nothing more (a
+    // newly opened picture is developed again for the part the view shows).
     bool settle() {
-        if (!worker.waitIdle(90000)) return false;
-        QTest::qWait(50);
-        for (int i = 0; i < 3000 && frame.view()->rendering(); ++i) QTest::qWait(10);
-        return !frame.view()->rendering();
+        for (int round = 0; round < 10; ++round) {
+            if (!worker.waitIdle(90000)) return false;
+            QTest::qWait(50);
+            for (int i = 0; i < 3000 && frame.view()->rendering(); ++i) QTest::qWait(10);
+            if (frame.view()->rendering()) return false;
+            if (worker.busy()) continue;
+            // A result emitted by the last run is queued by now: take it in.
+            QCoreApplication::processEvents();
+            if (!frame.view()->rendering() && !worker.busy()) return true;
+        }
+        return false;
     }
 };
 
@@ -46,6 +55,7 @@ private slots:
         ostel::persistence::SettingsDatabase db;
         QVERIFY(db.open(data.path().toStdString()));
         QImage developed;
+        QPoint developed_at;
         int32_t id = 0;
         {
             Window w(db);
@@ -62,6 +72,7 @@ private slots:
             QTest::mouseRelease(contrast, Qt::LeftButton);
             QVERIFY(w.settle());
             developed = w.frame.view()->shownImage();
+            developed_at = w.frame.view()->shownOrigin();
             const auto stored = db.stored_controls(id);
             QCOMPARE(stored.at(tag::kExposure), 7.0f);
             QCOMPARE(stored.at(tag::kContrast), -12.0f);
@@ -77,7 +88,13 @@ private slots:
         QCOMPARE(again.frame.labelText(354), QString("Contrast: -12"));
         QVERIFY(again.frame.labelText(299).startsWith("ISO: "));
         QCOMPARE(sent.count(), 0);
-        QVERIFY(again.frame.view()->shownImage() == developed);
+        // The view shows the part of the picture around what it sees, which
+        // depends on the window's layout at the time: the shared part is equal.
+        const QImage shown = again.frame.view()->shownImage();
+        QCOMPARE(again.frame.view()->shownOrigin(), developed_at);
+        const QRect common(0, 0, std::min(shown.width(), developed.width()), std::min(shown.height(), developed.height()));
+        QVERIFY(!common.isEmpty());
+        QVERIFY(shown.copy(common) == developed.copy(common));
         QVERIFY(db.raw_file(id).has_value());
     }
 };

@@ -118,6 +118,94 @@ private slots:
         QCOMPARE(readout.last().at(0).toString(), QString("R: 90 G:120 B:150"));
     }
 
+    // A screen image of part of the picture, reduced by 2, lands where that
+    // part lies on the turned canvas; the rest of the canvas stays empty.
+    void reducedPartIsPlacedOnTheTurnedCanvas() {
+        struct Case {
+            Rotation rotation;
+            QPoint origin;  // on the canvas, at 50 %
+            QPoint marker;  // where the part's top-left pixel is drawn
+        };
+        // The part covers columns 100..199 and rows 60..139 of the 400 x 300
+        // display area: 50 x 40 screen pixels at scale-down 2.
+        const Case cases[] = {
+            {Rotation::none, {50, 30}, {50, 30}},
+            {Rotation::clockwise, {80, 50}, {119, 50}},
+            {Rotation::counter_clockwise, {30, 100}, {30, 149}},
+            {Rotation::half_turn, {100, 80}, {149, 119}},
+        };
+        for (const Case& c : cases) {
+            RawView view;
+            view.resize(300, 300);
+            view.setZoom(0.5);
+            view.setRotation(c.rotation);
+            view.show();
+            auto r = std::make_shared<DocumentResult>();
+            r->loaded = r->opened = true;
+            r->width = 408;
+            r->height = 308;
+            r->screen_scale_down = 2;
+            r->screen_x = 4 + 100;
+            r->screen_y = 4 + 60;
+            r->display = QImage(50, 40, QImage::Format_RGB32);
+            r->display.fill(QColor(90, 120, 150));
+            r->display.setPixel(0, 0, qRgb(250, 10, 10));
+            view.setResult(r);
+            QTRY_VERIFY(!view.rendering());
+            const bool quarter = is_quarter_turn(c.rotation);
+            QCOMPARE(view.canvasSize(), quarter ? QSize(150, 200) : QSize(200, 150));
+            QCOMPARE(view.shownOrigin(), c.origin);
+            QCOMPARE(view.shownImage().size(), quarter ? QSize(40, 50) : QSize(50, 40));
+            const QImage shot = view.viewport()->grab().toImage();
+            QCOMPARE(shot.pixel(c.marker) & 0xFFFFFF, qRgb(250, 10, 10) & 0xFFFFFF);
+            QCOMPARE(shot.pixel(c.origin + QPoint(20, 20)) & 0xFFFFFF, qRgb(90, 120, 150) & 0xFFFFFF);
+            QCOMPARE(shot.pixel(5, 5) & 0xFFFFFF, qRgb(128, 128, 128) & 0xFFFFFF);  // canvas not developed
+            QCOMPARE(view.colourAt({5, 5}), QString());
+            QCOMPARE(view.colourAt(c.marker), QString("R:250 G: 10 B: 10"));
+        }
+    }
+
+    // The view asks for the visible part in image pixels, reduced by the
+    // whole number the zoom allows, and again only when that part changes.
+    void viewportFollowsScaleAndScroll() {
+        ViewFixture f;
+        QSignalSpy asked(&f.view, &RawView::viewportChanged);
+        const QSize page = f.view.viewport()->size();
+        f.view.horizontalScrollBar()->setValue(100);
+        f.view.verticalScrollBar()->setValue(50);
+        QCOMPARE(asked.count(), 2);
+        auto v = f.view.currentViewport();
+        // One image pixel of slack on each side of the visible rectangle.
+        QCOMPARE(v.scale_down, 1);
+        QCOMPARE(v.x, 4 + 100 - 1);
+        QCOMPARE(v.y, 4 + 50 - 1);
+        QCOMPARE(v.width, page.width() + 3);
+        QCOMPARE(v.height, page.height() + 3);
+        f.view.horizontalScrollBar()->setValue(100);  // unchanged: nothing asked
+        QCOMPARE(asked.count(), 2);
+        // Turned clockwise, the view's top left is the picture's bottom left.
+        f.view.setRotation(Rotation::clockwise);
+        f.view.refresh();
+        QTRY_VERIFY(!f.view.rendering());
+        f.view.horizontalScrollBar()->setValue(0);
+        f.view.verticalScrollBar()->setValue(0);
+        v = f.view.currentViewport();
+        QCOMPARE(v.x, 4);
+        QCOMPARE(v.y, 4 + 300 - page.width() - 1);
+        // At 35 % two image pixels make one screen pixel; the whole picture
+        // fits, so all of it is asked for.
+        f.view.setZoom(0.35);
+        f.view.refresh();
+        QTRY_VERIFY(!f.view.rendering());
+        v = f.view.currentViewport();
+        QCOMPARE(v.scale_down, 2);
+        QCOMPARE(v.x, 4);
+        QCOMPARE(v.y, 4);
+        QCOMPARE(v.width, 400);
+        QCOMPARE(v.height, 300);
+        QVERIFY(asked.count() >= 4);
+    }
+
     void controlWheelAsksForZoom() {
         ViewFixture f;
         QSignalSpy zoom(&f.view, &RawView::zoomStepRequested);

@@ -129,6 +129,8 @@ MainFrame::MainFrame(UserSettings& settings, DocumentWorker& worker, QWidget* pa
     connect(&worker_, &DocumentWorker::saveFinished, this, &MainFrame::saveFinished, Qt::QueuedConnection);
     connect(view_, &RawView::saveRequested, this, &MainFrame::saveCommand);
     connect(view_, &RawView::jobRequested, this, &MainFrame::requestJobs);
+    connect(view_, &RawView::viewportChanged, this,
+            [this](const develop::Viewport& v) { worker_.setViewport(v); });
     connect(view_, &RawView::whiteBalancePicked, this,
             [this](int column, int row) { worker_.pickWhiteBalance(column, row, snapshot()); });
     connect(view_, &RawView::colourReadout, colour_, &QLabel::setText);
@@ -672,6 +674,8 @@ void MainFrame::toggleFit() {
 
 void MainFrame::openFile(const QString& path) {
     status_->setText("Loading");
+    // The open develops for the screen what the view shows now.
+    worker_.setViewport(view_->currentViewport());
     worker_.open(path, snapshot());
 }
 

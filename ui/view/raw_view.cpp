@@ -5,6 +5,9 @@
 #include <QScrollBar>
 #include <QWheelEvent>
 
+#include <algorithm>
+#include <cmath>
+
 namespace ostel::ui {
 
 namespace {
@@ -16,6 +19,8 @@ RawView::RawView(QWidget* parent) : QAbstractScrollArea(parent) {
     viewport()->setAutoFillBackground(false);
     setFrameShape(QFrame::NoFrame);
     connect(&renderer_, &ViewRenderer::rendered, this, &RawView::showRendered, Qt::QueuedConnection);
+    connect(horizontalScrollBar(), &QScrollBar::valueChanged, this, &RawView::updateViewport);
+    connect(verticalScrollBar(), &QScrollBar::valueChanged, this, &RawView::updateViewport);
 }
 
 void RawView::setResult(const std::shared_ptr<const DocumentResult>& result) {
@@ -26,8 +31,16 @@ void RawView::setResult(const std::shared_ptr<const DocumentResult>& result) {
         return;
     }
     display_ = result->display;
+    screen_scale_down_ = std::max(1, result->screen_scale_down);
+    screen_x_ = result->screen_x;
+    screen_y_ = result->screen_y;
     developed_width_ = result->width;
     developed_height_ = result->height;
+    constexpr int border = develop::kDisplayBorder;
+    // A result that brings only a display image describes the whole area.
+    area_ = result->width > 2 * border && result->height > 2 * border
+                ? ExportSize{result->width - 2 * border, result->height - 2 * border}
+                : ExportSize{display_.width(), display_.height()};
     refresh();
 }
 
@@ -35,6 +48,8 @@ void RawView::clearImage() {
     display_ = QImage();
     shown_ = QImage();
     developed_width_ = developed_height_ = 0;
+    area_ = {};
+    canvas_ = {};
     resetCrop();
     refresh();
 }
@@ -82,38 +97,93 @@ void RawView::refresh() {
         showRendered(QImage(), renderer_.latest());
         return;
     }
+    // The screen image's rectangle on the unturned display area, turned and
+    // scaled like the whole picture.
+    const int k = screen_scale_down_;
+    const CropRect piece{screen_x_ - develop::kDisplayBorder, screen_y_ - develop::kDisplayBorder,
+                         display_.width() * k, display_.height() * k};
+    const CropRect turned = exporting::rotate_crop(piece, area_, rotation_);
+    const ExportSize canvas = displayed_size(area_, zoom_, rotation_);
+    requested_.origin = QPoint(int(std::floor(turned.x * zoom_)), int(std::floor(turned.y * zoom_)));
+    requested_.canvas = QSize(canvas.width, canvas.height);
+    requested_.zoom = zoom_;
     rendering_ = true;
-    renderer_.request(display_, rotation_, zoom_);
+    renderer_.request(display_, rotation_, zoom_ * k);
 }
 
 void RawView::showRendered(const QImage& image, quint64 serial) {
     if (serial != renderer_.latest()) return;
     rendering_ = false;
     shown_ = image;
-    shown_zoom_ = zoom_;
-    updateScrollRange();
-    if (zoom_ == drawn_zoom_) {
-        horizontalScrollBar()->setValue(last_scroll_.x());
-        verticalScrollBar()->setValue(last_scroll_.y());
+    if (shown_.isNull()) {
+        canvas_ = {};
+        shown_origin_ = {};
     } else {
+        canvas_ = requested_.canvas;
+        shown_origin_ = requested_.origin;
+    }
+    shown_zoom_ = requested_.zoom;
+    updateScrollRange();
+    // The same scale keeps the scroll position (a newer part of the same
+    // picture); another one starts from the top left.
+    if (shown_zoom_ != drawn_zoom_) {
         horizontalScrollBar()->setValue(0);
         verticalScrollBar()->setValue(0);
     }
     updateCursor();
+    updateViewport();
     viewport()->update();
+}
+
+develop::Viewport RawView::currentViewport() const {
+    const QSize page = viewport()->size();
+    // One screen pixel for as many image pixels as the zoom allows whole.
+    const int k = zoom_ >= 1.0 ? 1 : std::max(1, int(1.0 / zoom_ + 1e-9));
+    if (area_.width <= 0 || area_.height <= 0) {
+        // No picture yet: its top left, as an unturned picture opens. The
+        // document keeps the rectangle within the picture it opens.
+        return develop::Viewport::area(k, develop::kDisplayBorder, develop::kDisplayBorder,
+                                       int(std::ceil(page.width() / zoom_)) + 2,
+                                       int(std::ceil(page.height() / zoom_)) + 2);
+    }
+    const ExportSize canvas = displayed_size(area_, zoom_, rotation_);
+    CropRect visible{0, 0, area_.width, area_.height};
+    if (canvas.width > page.width() || canvas.height > page.height()) {
+        const Point from{horizontalScrollBar()->value(), verticalScrollBar()->value()};
+        const Point to{from.x + std::min(page.width(), canvas.width), from.y + std::min(page.height(), canvas.height)};
+        // A screen pixel may show part of one more image pixel at each side.
+        visible = exporting::clamp_crop(crop_from_points(from, to, zoom_, rotation_, area_), area_);
+        visible = exporting::clamp_crop({visible.x - 1, visible.y - 1, visible.width + 3, visible.height + 3}, area_);
+    }
+    return develop::Viewport::area(k, visible.x + develop::kDisplayBorder, visible.y + develop::kDisplayBorder,
+                                   visible.width, visible.height);
+}
+
+void RawView::updateViewport() {
+    // Scroll positions belong to the canvas on show; wait for a new scale
+    // or turn to be drawn.
+    if (rendering_) return;
+    const develop::Viewport v = currentViewport();
+    const auto same = [&v](const develop::Viewport& o) {
+        return o.scale_down == v.scale_down && o.x == v.x && o.y == v.y && o.width == v.width && o.height == v.height;
+    };
+    if (told_ && same(*told_)) return;
+    told_ = v;
+    emit viewportChanged(v);
 }
 
 void RawView::updateScrollRange() {
     const QSize page = viewport()->size();
     horizontalScrollBar()->setPageStep(page.width());
     verticalScrollBar()->setPageStep(page.height());
-    horizontalScrollBar()->setRange(0, std::max(0, shown_.width() - page.width()));
-    verticalScrollBar()->setRange(0, std::max(0, shown_.height() - page.height()));
+    horizontalScrollBar()->setRange(0, std::max(0, canvas_.width() - page.width()));
+    verticalScrollBar()->setRange(0, std::max(0, canvas_.height() - page.height()));
 }
 
 void RawView::resizeEvent(QResizeEvent* event) {
     QAbstractScrollArea::resizeEvent(event);
     updateScrollRange();
+    updateViewport();
 }
 
 Point RawView::scrolled(QPoint p) const {
@@ -126,21 +196,26 @@ void RawView::paintEvent(QPaintEvent* event) {
     if (shown_.isNull()) return;
     drawn_zoom_ = shown_zoom_;
     last_scroll_ = {horizontalScrollBar()->value(), verticalScrollBar()->value()};
+    // Canvas coordinates to viewport coordinates.
     const QPoint origin(-last_scroll_.x(), -last_scroll_.y());
-    painter.drawImage(origin, shown_);
+    const QRect canvas(origin, canvas_);
+    painter.setClipRect(canvas);
+    painter.drawImage(origin + shown_origin_, shown_);
     if (crop_mode_ && !crop_.empty()) {
         // Outside the rectangle the picture is shown at half brightness.
-        painter.fillRect(QRect(origin, shown_.size()), QColor(0, 0, 0, 128));
+        painter.fillRect(canvas, QColor(0, 0, 0, 128));
         const CropRect d = displayed_crop(crop_, zoom_, rotation_, area());
-        const QRect inside(d.x, d.y, d.width, d.height);
-        painter.drawImage(inside.translated(origin), shown_, inside);
+        const QRect inside = QRect(d.x, d.y, d.width, d.height).translated(-shown_origin_).intersected(shown_.rect());
+        if (!inside.isEmpty()) painter.drawImage(inside.translated(origin + shown_origin_), shown_, inside);
     }
 }
 
 QString RawView::colourAt(QPoint p) const {
     const Point s = scrolled(p);
-    if (shown_.isNull() || s.x < 0 || s.y < 0 || s.x >= shown_.width() || s.y >= shown_.height()) return {};
-    const QRgb c = shown_.pixel(s.x, s.y);
+    if (shown_.isNull() || s.x < 0 || s.y < 0 || s.x >= canvas_.width() || s.y >= canvas_.height()) return {};
+    const QPoint q = QPoint(s.x, s.y) - shown_origin_;
+    if (!shown_.rect().contains(q)) return {};
+    const QRgb c = shown_.pixel(q);
     return QString::asprintf("R:%3d G:%3d B:%3d", qRed(c), qGreen(c), qBlue(c));
 }
 

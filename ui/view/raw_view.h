@@ -1,11 +1,18 @@
 #pragma once
-// The scrolling preview of the document: the display image at the frame's
+// The scrolling preview of the document: the screen image at the frame's
 // zoom, turned by its rotation state, with panning by drag, the crop
 // rectangle over a dimmed picture, the white-balance pick and the colour
 // under the mouse. The view keeps the last image until the next arrives.
+//
+// The screen image may hold only part of the picture, reduced by a whole
+// number: the view places it on the picture's canvas (the display area
+// turned and scaled) and tells the document, through viewportChanged(),
+// which part it shows, so pans and zooms are developed at the resolution
+// they are seen at.
 #include <QAbstractScrollArea>
 #include <QImage>
 #include <memory>
+#include <optional>
 
 #include "ui/view/frame_message.h"
 #include "ui/view/view_geometry.h"
@@ -22,6 +29,9 @@ public:
     // A finished run of the document.
     void setResult(const std::shared_ptr<const DocumentResult>& result);
     bool hasImage() const { return !display_.isNull(); }
+    // The part of the developed image the view shows, as the document's
+    // screen develop takes it.
+    develop::Viewport currentViewport() const;
     void clearImage();
 
     // The frame's messages, turned into document requests and redraws.
@@ -38,9 +48,13 @@ public:
     Rotation rotation() const { return rotation_; }
     const CropRect& crop() const { return crop_; }
     bool cropMode() const { return crop_mode_; }
-    // The picture as drawn: turned and scaled.
+    // The screen image as drawn: turned and scaled, its top-left at
+    // shownOrigin() on the canvas of canvasSize() (the whole picture turned
+    // and scaled; scroll positions count on it).
     const QImage& shownImage() const { return shown_; }
-    ExportSize area() const { return {display_.width(), display_.height()}; }
+    QPoint shownOrigin() const { return shown_origin_; }
+    QSize canvasSize() const { return canvas_; }
+    ExportSize area() const { return area_; }
     int developedWidth() const { return developed_width_; }
     int developedHeight() const { return developed_height_; }
     // Recomputes the drawn picture (off the GUI thread) and the scroll range,
@@ -58,6 +72,8 @@ signals:
     void colourReadout(const QString& text);
     void zoomStepRequested(int steps);
     void saveRequested();
+    // The view now shows another part of the picture, or at another scale.
+    void viewportChanged(const ostel::develop::Viewport& viewport);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -72,8 +88,23 @@ private:
     void updateCursor();
     void updateScrollRange();
     void showRendered(const QImage& image, quint64 serial);
+    void updateViewport();
+
+    // Where a screen image lands on the canvas at the zoom and rotation of
+    // the render that was asked for.
+    struct Placement {
+        QPoint origin;
+        QSize canvas;
+        double zoom = 0;
+    };
 
     QImage display_, shown_;
+    int screen_scale_down_ = 1, screen_x_ = develop::kDisplayBorder, screen_y_ = develop::kDisplayBorder;
+    ExportSize area_;
+    Placement requested_;
+    QPoint shown_origin_;
+    QSize canvas_;
+    std::optional<develop::Viewport> told_;  // the viewport last sent
     int developed_width_ = 0, developed_height_ = 0;
     double zoom_ = 0.5;
     Rotation rotation_ = Rotation::none;

@@ -122,7 +122,10 @@ void DocumentWorker::post(Pending next, bool replace) {
                 pending_.pick_column = next.pick_column;
                 pending_.pick_row = next.pick_row;
             }
-            pending_.controls = std::move(next.controls);
+            if (next.has_controls) {
+                pending_.controls = std::move(next.controls);
+                pending_.has_controls = true;
+            }
         }
         has_pending_ = true;
     }
@@ -161,6 +164,17 @@ void DocumentWorker::save(const SaveJob& job, const develop::MapControlSource& c
     post(std::move(p), false);
 }
 
+void DocumentWorker::setViewport(const develop::Viewport& viewport) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        viewport_ = viewport;
+    }
+    Pending p;
+    p.jobs = job::kView;
+    p.has_controls = false;
+    post(std::move(p), false);
+}
+
 void DocumentWorker::setOptions(const develop::DocumentOptions& options) {
     std::lock_guard<std::mutex> lock(mutex_);
     options_ = options;
@@ -190,27 +204,46 @@ void DocumentWorker::run() {
     document.set_notifier(&notifier);
     SnapshotPanel panel;
     if (database_) document.use_database(database_, &panel);
+    // Positions of the last run, for runs that bring none (a new viewport,
+    // finishing the filters).
+    develop::MapControlSource last_controls;
     for (;;) {
         Pending work;
+        bool finish_filters = false;
+        std::optional<develop::Viewport> viewport;
         {
             std::unique_lock<std::mutex> lock(mutex_);
-            wake_.wait(lock, [this] { return stop_ || has_pending_; });
+            wake_.wait(lock, [&] { return stop_ || has_pending_ || (document.loaded() && document.filters_pending()); });
             if (stop_) return;
-            work = std::move(pending_);
-            // Preferences changed since the last load apply from the next one.
-            if (work.open || (work.jobs & job::kReload)) document.set_options(options_);
-            pending_ = Pending{};
-            has_pending_ = false;
+            if (has_pending_) {
+                work = std::move(pending_);
+                // Preferences changed since the last load apply from the next one.
+                if (work.open || (work.jobs & job::kReload)) document.set_options(options_);
+                pending_ = Pending{};
+                has_pending_ = false;
+            } else {
+                // Idle with a filter run pending: the whole image now.
+                finish_filters = true;
+                work.has_controls = false;
+            }
+            viewport = viewport_;
             running_ = true;
         }
+        if (!work.has_controls) work.controls = last_controls;
+        if (viewport) document.set_viewport(*viewport);
         SnapshotControls controls(work.controls);
         panel.attach(controls);
         document.set_controls(&controls);
         bool ran = true;
+        // The last screen image holds what the view shows.
+        auto covered = [&] { return !viewport || document.screen_covers(*viewport); };
         if (work.open) {
             document.OnOpenDocument(work.path);
         } else if (!document.loaded()) {
             ran = false;  // the commands need an image
+        } else if (finish_filters) {
+            document.FinishFilters();
+            document.Develop(true);  // statistics and filters of the whole image
         } else if (work.jobs & job::kReload) {
             document.LoadRaw();
         } else {
@@ -220,23 +253,38 @@ void DocumentWorker::run() {
                 document.PostProcess();
             else if (work.jobs & (job::kWhiteBalance | job::kDevelop))
                 document.Develop(true);
-            else if (work.jobs & job::kDisplay)
-                document.UpdateDisplay(true);
+            else if (work.jobs & (job::kDisplay | job::kView)) {
+                if (!covered())
+                    document.Develop(true);
+                else if (work.jobs & job::kDisplay)
+                    document.UpdateDisplay(true);
+                else if (!(work.jobs & job::kSave))
+                    ran = false;  // a pan inside the margin: the view already has it
+            }
             if (work.jobs & job::kSave) runSave(document, work.save);
         }
         std::shared_ptr<DocumentResult> result;
         if (ran) {
             result = std::make_shared<DocumentResult>();
             result->opened = work.open;
-            result->loaded = document.loaded() && !document.display().empty();
+            const develop::ScreenImage& screen = document.screen();
+            const bool on_screen = document.has_viewport() && !screen.pixels.empty();
+            result->loaded = document.loaded() && (on_screen || !document.display().empty());
             result->path = QString::fromStdString(document.path());
             result->image_id = document.image_id();
             result->width = document.width();
             result->height = document.height();
-            if (result->loaded) {
+            if (result->loaded && on_screen) {
+                result->display = copy_bgr0(screen.pixels.data(), screen.width, screen.height);
+                result->screen_scale_down = screen.scale_down;
+                result->screen_x = screen.x;
+                result->screen_y = screen.y;
+            } else if (result->loaded) {
                 const int w = document.display_width(), h = document.display_height();
                 if (document.display().size() >= size_t(w) * size_t(h) * 4)
                     result->display = copy_bgr0(document.display().data(), w, h);
+            }
+            if (result->loaded) {
                 result->histogram_out = copy_histogram(document.output_histogram());
                 result->histogram_raw = copy_histogram(document.raw_histogram());
             }
@@ -248,6 +296,8 @@ void DocumentWorker::run() {
             result->wb_blue = controls.value(develop::tag::kWbBlue);
         }
         document.set_controls(nullptr);
+        // With the positions the database restored and a picked balance.
+        last_controls = controls;
         if (result) emit resultReady(result);
         {
             std::lock_guard<std::mutex> lock(mutex_);

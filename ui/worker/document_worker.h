@@ -4,7 +4,13 @@
 // the control positions taken on the GUI thread, so the document never
 // reads a widget. A request that arrives while another waits is merged into
 // it (the newest positions win); an open replaces whatever waits. Each
-// finished run hands a copy of the display image back by a queued signal.
+// finished run hands a copy of the screen image back by a queued signal.
+//
+// The view tells the worker what it shows (setViewport); every develop for
+// the screen then develops only that part at the screen's resolution, and a
+// pan or zoom develops again only when the last screen image does not hold
+// the new view. Filters left pending by a quick 100 % develop are finished
+// for the whole image once nothing else waits.
 #include <QImage>
 #include <QObject>
 #include <QString>
@@ -12,6 +18,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -36,6 +43,7 @@ inline constexpr unsigned kDisplay = 8;       // rebuild the display image (warn
 inline constexpr unsigned kReload = 16;       // decode the raw data again
 inline constexpr unsigned kPick = 32;         // measure a white point, then Develop
 inline constexpr unsigned kSave = 64;         // develop for output, write a file, develop for display
+inline constexpr unsigned kView = 128;        // show the newest viewport (develops only when not yet covered)
 }  // namespace job
 
 // A save the user confirmed: where and how the developed picture is written.
@@ -59,7 +67,13 @@ struct DocumentResult {
     QString path;
     int32_t image_id = 0;       // the picture's key in the settings database
     int width = 0, height = 0;  // developed size
-    QImage display;             // display image, Format_RGB32
+    // The screen image, Format_RGB32: `screen_scale_down` image pixels per
+    // screen pixel each way, its top-left at image pixel (screen_x,
+    // screen_y) of the developed image (the display area starts at
+    // kDisplayBorder). The defaults describe a whole display image.
+    QImage display;
+    int screen_scale_down = 1;
+    int screen_x = develop::kDisplayBorder, screen_y = develop::kDisplayBorder;
     QImage histogram_out, histogram_raw;
     double iso = 0;
     int orientation = 0;
@@ -88,6 +102,8 @@ public:
     // develops it for the screen again; saveFinished() tells how it went.
     // A save asked for while another file is being opened is dropped.
     void save(const SaveJob& job, const develop::MapControlSource& controls);
+    // What the view shows from now on; the screen develops follow it.
+    void setViewport(const develop::Viewport& viewport);
     // Processing preferences for the next file opened (or decoded again).
     void setOptions(const develop::DocumentOptions& options);
 
@@ -112,6 +128,7 @@ private:
         std::string path;
         int pick_column = 0, pick_row = 0;
         SaveJob save;
+        bool has_controls = true;  // false: the positions of the last run still hold
         develop::MapControlSource controls;
     };
     void post(Pending next, bool replace);
@@ -124,6 +141,7 @@ private:
     std::condition_variable wake_, idle_;
     bool has_pending_ = false, running_ = false, stop_ = false;
     Pending pending_;
+    std::optional<develop::Viewport> viewport_;  // guarded by mutex_
     std::thread thread_;
 };
 
