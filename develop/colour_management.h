@@ -95,9 +95,26 @@ ProfileLists gather_profile_lists(const std::vector<std::string>& directories);
 // when set, else the user's and the system's colour folders.
 std::vector<std::string> profile_directories();
 
+// Differences between the screen and the exact transform on the 0..65535
+// scale, over the colours a develop produces: the largest of any channel
+// (in the deepest shadows, where an encoding curve is steepest; about 8
+// levels of 8 bits) and the mean (under a quarter of an 8-bit level).
+struct ScreenTransformTolerance {
+    int worst;
+    double mean;
+};
+inline constexpr ScreenTransformTolerance kScreenTransformTolerance{2200, 64.0};
+
 class ColourTransform {
 public:
-    ColourTransform(const ProfileChoice& input, const ProfileChoice& output, Notifier& notifier);
+    // How a transform through Little CMS is computed: exactly, for images
+    // that are saved or must match them pixel for pixel, or through the
+    // library's own precomputed tables, several times faster and within
+    // kScreenTransformTolerance of the exact result, for reduced screen
+    // images. The built-in sRGB fast path is exact either way.
+    enum class Precision { exact, screen };
+    ColourTransform(const ProfileChoice& input, const ProfileChoice& output, Notifier& notifier,
+                    Precision precision = Precision::exact);
     ~ColourTransform();
     ColourTransform(const ColourTransform&) = delete;
     ColourTransform& operator=(const ColourTransform&) = delete;
@@ -128,6 +145,10 @@ public:
     StageMatrix stage_matrix(const double (&rgb_to_xyz)[3][3]) const;
     void matrix_span(uint16_t* pixels, size_t count, const StageMatrix& m, float* luminance) const;
     void apply_span(uint16_t* pixels, size_t count) const;
+    // matrix_span, the fill-light ratio and apply_span in one pass, with
+    // the same results. `fill_ratio`, when given, holds the ratio for each
+    // luminance level min(Y, 32767) (see fill_light_ratios()).
+    void matrix_and_apply_span(uint16_t* pixels, size_t count, const StageMatrix& m, const double* fill_ratio) const;
 
     const std::vector<uint8_t>& output_profile_bytes() const { return output_bytes_; }
 

@@ -5,6 +5,7 @@
 
 #include "develop/colour_management.h"
 #include "develop/colour_management_internal.h"
+#include "develop/tone_support.h"
 
 namespace ostel::develop {
 
@@ -79,17 +80,19 @@ detail::ProfileHandle open_output_file(const std::string& path, std::vector<uint
     return h;
 }
 
-detail::TransformHandle make_transform(cmsHPROFILE in, cmsHPROFILE out, bool xyz_input) {
+detail::TransformHandle make_transform(cmsHPROFILE in, cmsHPROFILE out, bool xyz_input, bool exact) {
     // One transform object serves both halves of the buffer at once; with
     // the one-pixel cache off, a transform keeps no state between calls.
-    const cmsUInt32Number flags = cmsFLAGS_NOCACHE | (xyz_input ? cmsFLAGS_NOOPTIMIZE : 0);
+    const cmsUInt32Number flags =
+        cmsFLAGS_NOCACHE | (!xyz_input ? 0 : exact ? cmsFLAGS_NOOPTIMIZE : cmsFLAGS_HIGHRESPRECALC);
     return detail::TransformHandle(cmsCreateTransform(in, xyz_input ? TYPE_XYZ_16 : TYPE_RGB_16, out, TYPE_RGB_16,
                                                       INTENT_PERCEPTUAL, flags));
 }
 
 }  // namespace
 
-ColourTransform::ColourTransform(const ProfileChoice& input, const ProfileChoice& output, Notifier& notifier)
+ColourTransform::ColourTransform(const ProfileChoice& input, const ProfileChoice& output, Notifier& notifier,
+                                 Precision precision)
     : handles_(std::make_unique<Handles>()) {
     silence_colour_errors();
     Handles& h = *handles_;
@@ -135,7 +138,8 @@ ColourTransform::ColourTransform(const ProfileChoice& input, const ProfileChoice
         }
         if (input_kind_ == kProfileCamera && !h.input) h.input = detail::create_builtin_profile(kProfileCamera);
         if (h.input && h.output) {
-            h.transform = make_transform(h.input.get(), h.output.get(), input_kind_ == kProfileCamera);
+            h.transform = make_transform(h.input.get(), h.output.get(), input_kind_ == kProfileCamera,
+                                         precision == Precision::exact);
             if (h.transform) return;
         }
         if (output_kind_ == kProfileFile) {
@@ -182,6 +186,38 @@ void ColourTransform::matrix_span(uint16_t* pixels, size_t count, const StageMat
         for (size_t i = 0; i < 3; ++i) px[i] = clamp_to(0.5 * (m[i][0] * r + m[i][1] * g + m[i][2] * b), 65535.0);
         if (luminance) luminance[p] = float(std::min<uint16_t>(px[1], 32767)) / 32767.0f;
     }
+}
+
+void ColourTransform::matrix_and_apply_span(uint16_t* pixels, size_t count, const StageMatrix& m,
+                                            const double* fill_ratio) const {
+    if (!pixels || count == 0) return;
+    const bool fast = uses_srgb_fast_path();
+    const float* table = transfer_table().data();
+    // Each pixel goes from working RGB to the output in registers; the
+    // arithmetic and every truncation to 16 bits are those of the separate
+    // steps, in their order, so the results are the same.
+    for (size_t p = 0; p < count; ++p) {
+        uint16_t* px = pixels + p * 3;
+        const double r = px[0], g = px[1], b = px[2];
+        uint16_t xyz[3];
+        for (size_t i = 0; i < 3; ++i) xyz[i] = clamp_to(0.5 * (m[i][0] * r + m[i][1] * g + m[i][2] * b), 65535.0);
+        if (fill_ratio) {
+            const double ratio = fill_ratio[std::min<uint16_t>(xyz[1], 32767)];
+            for (size_t k = 0; k < 3; ++k)
+                xyz[k] = static_cast<uint16_t>(detail::clamp_value(ratio * xyz[k], 0.0, 32767.0));
+        }
+        if (!fast) {
+            std::copy(xyz, xyz + 3, px);
+            continue;
+        }
+        const double x = 2.0 * xyz[0], y = 2.0 * xyz[1], z = 2.0 * xyz[2];
+        for (size_t i = 0; i < 3; ++i) {
+            const uint16_t linear =
+                clamp_to(kXyzToSrgb[i][0] * x + kXyzToSrgb[i][1] * y + kXyzToSrgb[i][2] * z, 65535.0);
+            px[i] = uint16_t(table[linear]);
+        }
+    }
+    if (!fast) apply_span(pixels, count);
 }
 
 void ColourTransform::matrix_stage(uint16_t* pixels, size_t count, const double (&rgb_to_xyz)[3][3],

@@ -22,13 +22,37 @@ double fill_light_scale(const std::vector<double>& row_log_sums, size_t pixels, 
     return 0.007 * slider / log_average;
 }
 
-void fill_light_span(uint16_t* xyz, const float* luminance, size_t count, double scale) {
+namespace {
+
+float level_luminance(size_t level) { return float(level) / 32767.0f; }
+
+double fill_ratio(double y, double scale) {
     const double white2 = 1e40;  // white 10^20, squared
+    const double l = scale * y;
+    const double mapped = l * (1.0 + l / white2) / (1.0 + l);
+    return mapped / (y < 1.0e-5 ? 1.0e-5 : y);
+}
+
+}  // namespace
+
+const std::vector<double>& luminance_log_table() {
+    static const std::vector<double> table = [] {
+        std::vector<double> t(kLuminanceLevels);
+        for (size_t v = 0; v < t.size(); ++v) t[v] = std::log(double(level_luminance(v)) + 0.00001);
+        return t;
+    }();
+    return table;
+}
+
+std::vector<double> fill_light_ratios(double scale) {
+    std::vector<double> t(kLuminanceLevels);
+    for (size_t v = 0; v < t.size(); ++v) t[v] = fill_ratio(double(level_luminance(v)), scale);
+    return t;
+}
+
+void fill_light_span(uint16_t* xyz, const float* luminance, size_t count, double scale) {
     for (size_t i = 0; i < count; ++i) {
-        const double y = luminance[i];
-        const double l = scale * y;
-        const double mapped = l * (1.0 + l / white2) / (1.0 + l);
-        const double ratio = mapped / (y < 1.0e-5 ? 1.0e-5 : y);
+        const double ratio = fill_ratio(luminance[i], scale);
         for (size_t k = 0; k < 3; ++k)
             xyz[3 * i + k] = static_cast<uint16_t>(detail::clamp_value(ratio * xyz[3 * i + k], 0.0, 32767.0));
     }

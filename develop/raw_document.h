@@ -387,10 +387,13 @@ private:
     // changed on disk or one that cannot be used behaves as before.
     struct TransformMemo {
         ProfileChoice input, output;
+        ColourTransform::Precision precision = ColourTransform::Precision::exact;
         std::shared_ptr<const ColourTransform> transform;
     };
-    std::array<TransformMemo, 2> transforms_;
-    std::shared_ptr<const ColourTransform> colour_transform(const ProfileChoice& input, const ProfileChoice& output);
+    // Two pairs of profiles, each at both precisions.
+    std::array<TransformMemo, 4> transforms_;
+    std::shared_ptr<const ColourTransform> colour_transform(const ProfileChoice& input, const ProfileChoice& output,
+                                                            ColourTransform::Precision precision);
     struct FillMemo {
         uint64_t generation = 0;
         std::array<double, 3> gain{};

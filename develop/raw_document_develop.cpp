@@ -281,22 +281,26 @@ void RawDocument::fill_curve_table() {
 }
 
 std::shared_ptr<const ColourTransform> RawDocument::colour_transform(const ProfileChoice& input,
-                                                                   const ProfileChoice& output) {
+                                                                   const ProfileChoice& output,
+                                                                   ColourTransform::Precision precision) {
     auto same = [](const ProfileChoice& a, const ProfileChoice& b) {
         return a.kind == b.kind && a.path == b.path && a.name == b.name;
     };
     for (const TransformMemo& m : transforms_)
-        if (m.transform && same(m.input, input) && same(m.output, output)) return m.transform;
-    Notifier& notes = notifier_ ? *notifier_ : silent_;
-    auto t = std::make_shared<const ColourTransform>(input, output, notes);
+        if (m.transform && m.precision == precision && same(m.input, input) && same(m.output, output))
+            return m.transform;
+    // Only the exact transform reports unusable profiles; the screen one is
+    // built after it from the same files.
+    Notifier& notes = notifier_ && precision == ColourTransform::Precision::exact ? *notifier_ : silent_;
+    auto t = std::make_shared<const ColourTransform>(input, output, notes, precision);
     const bool as_asked = (input.kind == kProfileCamera ? kProfileCamera : kProfileFile) == t->input_kind() &&
                           (output.kind == kProfileSrgb || output.kind == kProfileRomm ? output.kind : kProfileFile) ==
                               t->output_kind();
     // Profile files may change on disk between runs; only built-in ones are kept.
     const bool builtin = input.kind == kProfileCamera && (output.kind == kProfileSrgb || output.kind == kProfileRomm);
     if (as_asked && builtin) {
-        transforms_[1] = std::move(transforms_[0]);
-        transforms_[0] = TransformMemo{input, output, t};
+        std::move_backward(transforms_.begin(), transforms_.end() - 1, transforms_.end());
+        transforms_[0] = TransformMemo{input, output, precision, t};
     }
     return t;
 }
@@ -323,7 +327,14 @@ DevelopRecipe RawDocument::make_recipe(const std::array<double, 3>& multipliers,
     const ProfileChoice input = profile_from_text(control_text(tag::kInputProfile), kProfileCamera);
     const ProfileChoice output =
         profile_from_text(control_text(for_display ? tag::kDisplayProfile : tag::kOutputProfile), kProfileSrgb);
-    rc.transform = colour_transform(input, output);
+    rc.transform = colour_transform(input, output, ColourTransform::Precision::exact);
+    if (for_display && rc.transform->has_transform()) {
+        rc.screen_transform = colour_transform(input, output, ColourTransform::Precision::screen);
+        // Kept only when it converts between the same profiles.
+        if (!rc.screen_transform->has_transform() || rc.screen_transform->input_kind() != rc.transform->input_kind() ||
+            rc.screen_transform->output_kind() != rc.transform->output_kind())
+            rc.screen_transform.reset();
+    }
     if (rc.transform->runs_matrix_stage()) {
         rc.matrix = rc.transform->stage_matrix(rgb_to_xyz_);
         const double fill = control(tag::kFillLight);
@@ -405,7 +416,11 @@ void RawDocument::develop_screen() {
     const Viewport v = *viewport_;
     save_controls();
     silence_colour_errors();
-    const DevelopRecipe rc = make_recipe(wb_, true);
+    DevelopRecipe rc = make_recipe(wb_, true);
+    // A reduced image only has to be close to the saved one; at 100 % it
+    // has to be equal, so there the exact transform converts the area.
+    DevelopRecipe reduced = rc;
+    if (rc.screen_transform) reduced.transform = rc.screen_transform;
 
     // The rectangle to develop, in image pixels, then in reduced pixels.
     const int k = v.scale_down <= 0 ? fit_scale_down(v.width, v.height) : v.scale_down;
@@ -428,7 +443,7 @@ void RawDocument::develop_screen() {
     s.x = x0, s.y = y0, s.width = sw, s.height = sh;
     s.image_width = std::min(sw * k, width_ - x0), s.image_height = std::min(sh * k, height_ - y0);
     s.rgb.assign(size_t(sw) * size_t(sh) * 3, 0);
-    develop_area(rc, planes, sx, sy, sw, sh, s.rgb.data());
+    develop_area(k > 1 ? reduced : rc, planes, sx, sy, sw, sh, s.rgb.data());
 
     // The output histogram from a reduced copy of the whole image of at
     // most about a quarter of a million pixels, without the outer frame.
@@ -441,7 +456,7 @@ void RawDocument::develop_screen() {
     } else {
         const RgbPlanes& small = reduced_planes(hk);
         std::vector<uint16_t> rgb(small.pixel_count() * 3);
-        develop_area(rc, small, 0, 0, small.width, small.height, rgb.data());
+        develop_area(reduced, small, 0, 0, small.width, small.height, rgb.data());
         draw_output_histogram(rgb.data(), small.width, small.height, output_histogram_);
     }
 }

@@ -9,22 +9,21 @@ namespace {
 // Pixels of one row handled together, small enough to stay in the cache.
 constexpr size_t kSpan = 1024;
 
-// The stages up to fill light's input for one span: exposure, levels, and
-// the matrix stage with its luminance.
-void span_to_matrix_stage(const DevelopRecipe& rc, const float* const (&p)[3], size_t n, uint16_t* out,
-                          float* luminance) {
+// Exposure and levels of one span.
+void span_to_levels(const DevelopRecipe& rc, const float* const (&p)[3], size_t n, uint16_t* out) {
     exposure_span(p, n, rc.gain, out);
     if (!rc.levels.empty())
         for (size_t i = 0; i < 3 * n; ++i) out[i] = rc.levels[out[i]];
-    if (rc.runs_matrix_stage()) rc.transform->matrix_span(out, n, rc.matrix, luminance);
 }
 
-void develop_span(const DevelopRecipe& rc, const float* const (&p)[3], size_t n, uint16_t* out) {
-    float luminance[kSpan];
-    const bool fill = rc.fill_light && rc.runs_matrix_stage();
-    span_to_matrix_stage(rc, p, n, out, fill ? luminance : nullptr);
-    if (fill) fill_light_span(out, luminance, n, rc.fill_scale);
-    if (rc.transform) rc.transform->apply_span(out, n);
+// `fill_ratio`: the fill-light ratio of each luminance level, or null.
+void develop_span(const DevelopRecipe& rc, const double* fill_ratio, const float* const (&p)[3], size_t n,
+                  uint16_t* out) {
+    span_to_levels(rc, p, n, out);
+    if (rc.runs_matrix_stage())
+        rc.transform->matrix_and_apply_span(out, n, rc.matrix, fill_ratio);
+    else if (rc.transform)
+        rc.transform->apply_span(out, n);
     final_pass_span(out, n, rc.pass, rc.final_table.empty() ? nullptr : rc.final_table.data());
 }
 
@@ -63,19 +62,22 @@ std::vector<double> luminance_row_sums(const DevelopRecipe& recipe, const RgbPla
     const size_t w = size_t(planes.width);
     std::vector<double> sums(size_t(std::max(rows, 0)), 0.0);
     if (!recipe.runs_matrix_stage()) return sums;
-    std::vector<float> row_luminance;
-#pragma omp parallel firstprivate(row_luminance)
+    const double* log_of = luminance_log_table().data();
+#pragma omp parallel
     {
-        row_luminance.resize(w);
         std::vector<uint16_t> buf(3 * kSpan);
 #pragma omp for schedule(static)
         for (int r = 0; r < rows; ++r) {
+            // Summed in pixel order within the row, as over a luminance plane.
+            double sum = 0;
             for (size_t x = 0; x < w; x += kSpan) {
                 const size_t n = std::min(kSpan, w - x), at = size_t(r) * w + x;
                 const float* p[3] = {planes[0] + at, planes[1] + at, planes[2] + at};
-                span_to_matrix_stage(recipe, p, n, buf.data(), row_luminance.data() + x);
+                span_to_levels(recipe, p, n, buf.data());
+                recipe.transform->matrix_span(buf.data(), n, recipe.matrix, nullptr);
+                for (size_t i = 0; i < n; ++i) sum += log_of[std::min<uint16_t>(buf[3 * i + 1], 32767)];
             }
-            sums[size_t(r)] = luminance_log_sum(row_luminance.data(), w);
+            sums[size_t(r)] = sum;
         }
     }
     return sums;
@@ -85,13 +87,16 @@ void develop_area(const DevelopRecipe& recipe, const RgbPlanes& planes, int x, i
                   uint16_t* out) {
     if (width < 1 || height < 1) return;
     const size_t w = size_t(width), stride = size_t(planes.width);
+    const bool fill = recipe.fill_light && recipe.runs_matrix_stage();
+    const std::vector<double> ratios = fill ? fill_light_ratios(recipe.fill_scale) : std::vector<double>();
+    const double* fill_ratio = fill ? ratios.data() : nullptr;
 #pragma omp parallel for schedule(static)
     for (int r = 0; r < height; ++r)
         for (size_t c = 0; c < w; c += kSpan) {
             const size_t n = std::min(kSpan, w - c);
             const size_t at = size_t(y + r) * stride + size_t(x) + c;
             const float* p[3] = {planes[0] + at, planes[1] + at, planes[2] + at};
-            develop_span(recipe, p, n, out + 3 * (size_t(r) * w + c));
+            develop_span(recipe, fill_ratio, p, n, out + 3 * (size_t(r) * w + c));
         }
 }
 

@@ -21,6 +21,9 @@ struct DevelopRecipe {
     std::array<double, 3> gain{1.0, 1.0, 1.0};  // exposure times white-balance multiplier
     Table16 levels;                             // levels correction; empty when off
     std::shared_ptr<const ColourTransform> transform;
+    // The same conversion at screen precision, for reduced screen images
+    // and the histogram; null where it would be the exact one.
+    std::shared_ptr<const ColourTransform> screen_transform;
     ColourTransform::StageMatrix matrix{};      // working RGB to XYZ of the matrix stage
     bool fill_light = false;
     double fill_scale = 0;                      // fill-light scale from the whole image

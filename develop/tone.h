@@ -54,6 +54,13 @@ void fill_light(uint16_t* xyz, const float* luminance, int width, int height, do
 double luminance_log_sum(const float* luminance, size_t count);
 double fill_light_scale(const std::vector<double>& row_log_sums, size_t pixels, double slider);
 void fill_light_span(uint16_t* xyz, const float* luminance, size_t count, double scale);
+// The luminance of the develop is min(Y, 32767) / 32767 of a 16-bit Y, so
+// both the log term and the ratio have one value per level 0..32767:
+// ln(luminance + 0.00001) of each level, and the ratio fill_light_span
+// applies at each level for `scale`.
+constexpr size_t kLuminanceLevels = 32768;
+const std::vector<double>& luminance_log_table();
+std::vector<double> fill_light_ratios(double scale);
 
 // Contrast table: 32767 + (1 + 0.02 v) (i - 32767), clamped to 0..65535.
 Table16 contrast_table(double v);

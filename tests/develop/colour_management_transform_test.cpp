@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 
 #include "develop/colour_management.h"
+#include "develop/tone.h"
 #include "tests/develop/colour_management_test_support.h"
 
 namespace ostel::develop {
@@ -178,6 +180,68 @@ TEST(ColourTransform, BothHalvesOfTheBufferAreConverted) {
         for (int c = 0; c < 3; ++c) EXPECT_EQ(whole[p * 3 + c], one[c]) << "pixel " << p;
         EXPECT_NE(whole[p * 3], xyz[p * 3]) << "pixel " << p << " left unconverted";
     }
+}
+
+// The one-pass conversion must give exactly what the matrix stage, fill
+// light and conversion give one after another, clamps at both ends included.
+TEST(ColourTransform, OnePassEqualsTheStepsOneAfterAnother) {
+    std::vector<uint16_t> rgb{0, 0, 0, 65535, 65535, 65535, 65535, 0, 0, 0, 0, 65535, 1, 65535, 2, 40000, 5, 30000};
+    std::mt19937 random(7);
+    std::uniform_int_distribution<int> sample(0, 65535);
+    for (int i = 0; i < 3 * 4000; ++i) rgb.push_back(uint16_t(sample(random)));
+    const size_t n = rgb.size() / 3;
+    // A camera-like matrix with negative terms reaches below 0 and above the
+    // encoding's top.
+    const double camera[3][3] = {{1.3, -0.4, 0.3}, {0.2, 1.5, -0.6}, {-0.2, 0.1, 2.1}};
+    RecordingNotifier note;
+    for (const ProfileChoice& output : {kSrgb, kRomm})
+        for (const double scale : {0.0, 0.4, 3.0}) {
+            SCOPED_TRACE(output.name + " fill scale " + std::to_string(scale));
+            ColourTransform ct(kCamera, output, note);
+            const ColourTransform::StageMatrix m = ct.stage_matrix(camera);
+            std::vector<uint16_t> steps = rgb;
+            std::vector<float> lum(n);
+            ct.matrix_span(steps.data(), n, m, lum.data());
+            if (scale != 0) fill_light_span(steps.data(), lum.data(), n, scale);
+            ct.apply_span(steps.data(), n);
+
+            std::vector<uint16_t> one_pass = rgb;
+            const std::vector<double> ratios = fill_light_ratios(scale);
+            ct.matrix_and_apply_span(one_pass.data(), n, m, scale != 0 ? ratios.data() : nullptr);
+            EXPECT_EQ(one_pass, steps);
+        }
+    EXPECT_TRUE(note.messages.empty());
+}
+
+// The screen transform against the exact one over the XYZ a develop
+// produces: a grid of linear RGB through the matrix stage.
+TEST(ColourTransform, ScreenPrecisionIsWithinItsTolerance) {
+    TempDir dir("screen");
+    write_file(dir.file("romm.icc"), builtin_profile_bytes(kProfileRomm));
+    RecordingNotifier note;
+    std::vector<uint16_t> rgb;
+    for (int r = 0; r <= 65535; r += 2048 + 7)
+        for (int g = 0; g <= 65535; g += 1024 + 3)
+            for (int b = 0; b <= 65535; b += 4096 - 5) rgb.insert(rgb.end(), {uint16_t(r), uint16_t(g), uint16_t(b)});
+    for (int v = 0; v < 512; ++v) rgb.insert(rgb.end(), {uint16_t(v), uint16_t(v), uint16_t(v)});  // deep shadows
+    for (const ProfileChoice& output : {kRomm, ProfileChoice{"ROMM file", dir.file("romm.icc"), kProfileFile}}) {
+        SCOPED_TRACE(output.name);
+        ColourTransform exact(kCamera, output, note), screen(kCamera, output, note, ColourTransform::Precision::screen);
+        ASSERT_TRUE(screen.has_transform());
+        const std::vector<uint16_t> want = develop(exact, rgb), got = develop(screen, rgb);
+        int worst = 0;
+        double total = 0;
+        for (size_t i = 0; i < want.size(); ++i) {
+            worst = std::max(worst, std::abs(int(want[i]) - int(got[i])));
+            total += std::abs(int(want[i]) - int(got[i]));
+        }
+        EXPECT_LE(worst, kScreenTransformTolerance.worst);
+        EXPECT_LE(total / double(want.size()), kScreenTransformTolerance.mean);
+    }
+    // The built-in sRGB output takes the exact fast path either way.
+    ColourTransform fast(kCamera, kSrgb, note, ColourTransform::Precision::screen);
+    EXPECT_TRUE(fast.uses_srgb_fast_path());
+    EXPECT_TRUE(note.messages.empty());
 }
 
 }  // namespace

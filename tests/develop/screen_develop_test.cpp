@@ -180,6 +180,11 @@ TEST(ScreenDevelopTest, FusedDevelopEqualsTheStagesOneAfterAnother) {
                 rc.matrix = rc.transform->stage_matrix(m);
                 std::vector<float> luminance(n);
                 rc.transform->matrix_stage(staged.data(), n, m, luminance.data());
+                // The row statistics of fill light, from the plane the stages write.
+                const size_t w = size_t(planes.width);
+                std::vector<double> row_sums(size_t(planes.height));
+                for (size_t r = 0; r < row_sums.size(); ++r) row_sums[r] = luminance_log_sum(&luminance[r * w], w);
+                EXPECT_EQ(luminance_row_sums(rc, planes), row_sums);
                 if (fill != 0) {
                     fill_light(staged.data(), luminance.data(), planes.width, planes.height, fill);
                     rc.fill_light = true;
