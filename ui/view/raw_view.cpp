@@ -25,6 +25,14 @@ RawView::RawView(QWidget* parent) : QAbstractScrollArea(parent) {
 
 void RawView::setResult(const std::shared_ptr<const DocumentResult>& result) {
     if (!result) return;
+    if (result->provisional) {
+        // The picture on show belongs to the file before; the preview
+        // stands in until the new one is developed.
+        clearImage();
+        provisional_ = turned_and_scaled(result->display, rotation_from_orientation(result->orientation), 1.0);
+        viewport()->update();
+        return;
+    }
     if (!result->loaded || result->display.isNull()) {
         // A failed open leaves no picture; a failed develop keeps the last one.
         if (result->opened) clearImage();
@@ -46,6 +54,7 @@ void RawView::setResult(const std::shared_ptr<const DocumentResult>& result) {
 
 void RawView::clearImage() {
     display_ = QImage();
+    provisional_ = QImage();
     shown_ = QImage();
     developed_width_ = developed_height_ = 0;
     area_ = {};
@@ -115,6 +124,8 @@ void RawView::showRendered(const QImage& image, quint64 serial) {
     if (serial != renderer_.latest()) return;
     rendering_ = false;
     shown_ = image;
+    // The developed picture is drawn: the stand-in goes.
+    if (!shown_.isNull()) provisional_ = QImage();
     if (shown_.isNull()) {
         canvas_ = {};
         shown_origin_ = {};
@@ -193,6 +204,10 @@ Point RawView::scrolled(QPoint p) const {
 void RawView::paintEvent(QPaintEvent* event) {
     QPainter painter(viewport());
     painter.fillRect(event->rect(), kBackground);
+    if (shown_.isNull() && !provisional_.isNull()) {
+        paintProvisional(painter);
+        return;
+    }
     if (shown_.isNull()) return;
     drawn_zoom_ = shown_zoom_;
     last_scroll_ = {horizontalScrollBar()->value(), verticalScrollBar()->value()};
@@ -208,6 +223,21 @@ void RawView::paintEvent(QPaintEvent* event) {
         const QRect inside = QRect(d.x, d.y, d.width, d.height).translated(-shown_origin_).intersected(shown_.rect());
         if (!inside.isEmpty()) painter.drawImage(inside.translated(origin + shown_origin_), shown_, inside);
     }
+}
+
+void RawView::paintProvisional(QPainter& painter) {
+    const QSize page = viewport()->size();
+    const QSize fitted = provisional_.size().scaled(page, Qt::KeepAspectRatio);
+    const QRect where(QPoint((page.width() - fitted.width()) / 2, (page.height() - fitted.height()) / 2), fitted);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawImage(where, provisional_);
+    // Says that this is not yet the developed picture.
+    const QString caption = QStringLiteral("Preview - developing");
+    const QRect box = painter.fontMetrics().boundingRect(caption).adjusted(-6, -3, 6, 3);
+    const QRect label = box.translated(where.topLeft() - box.topLeft() + QPoint(8, 8));
+    painter.fillRect(label, QColor(0, 0, 0, 160));
+    painter.setPen(Qt::white);
+    painter.drawText(label, Qt::AlignCenter, caption);
 }
 
 QString RawView::colourAt(QPoint p) const {

@@ -9,8 +9,14 @@
 // turned and scaled) and tells the document, through viewportChanged(),
 // which part it shows, so pans and zooms are developed at the resolution
 // they are seen at.
+//
+// While a file opens, its embedded preview may stand in: turned like the
+// camera was held and fitted to the window, captioned as a preview, with
+// no colour readout, white-balance pick or crop (the view has no image
+// until the developed one arrives, which replaces it).
 #include <QAbstractScrollArea>
 #include <QImage>
+#include <QPainter>
 #include <memory>
 #include <optional>
 
@@ -29,6 +35,10 @@ public:
     // A finished run of the document.
     void setResult(const std::shared_ptr<const DocumentResult>& result);
     bool hasImage() const { return !display_.isNull(); }
+    // The embedded preview of a file being opened is on show (turned
+    // upright), in place of a developed picture.
+    bool showsProvisional() const { return !provisional_.isNull(); }
+    const QImage& provisionalImage() const { return provisional_; }
     // The part of the developed image the view shows, as the document's
     // screen develop takes it.
     develop::Viewport currentViewport() const;
@@ -89,6 +99,7 @@ private:
     void updateScrollRange();
     void showRendered(const QImage& image, quint64 serial);
     void updateViewport();
+    void paintProvisional(QPainter& painter);
 
     // Where a screen image lands on the canvas at the zoom and rotation of
     // the render that was asked for.
@@ -99,6 +110,7 @@ private:
     };
 
     QImage display_, shown_;
+    QImage provisional_;  // the upright embedded preview, until the developed picture is drawn
     int screen_scale_down_ = 1, screen_x_ = develop::kDisplayBorder, screen_y_ = develop::kDisplayBorder;
     ExportSize area_;
     Placement requested_;

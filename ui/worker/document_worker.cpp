@@ -3,6 +3,7 @@
 #include "persistence/control_panel.h"
 #include "persistence/settings_database.h"
 #include "ui/controls/control_table.h"
+#include "ui/dialogs/open_dialog.h"
 
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -81,6 +82,17 @@ QImage copy_bgr0(const uint8_t* pixels, int width, int height) {
     for (int y = 0; y < height; ++y)
         std::memcpy(image.scanLine(y), pixels + size_t(y) * size_t(width) * 4, size_t(width) * 4);
     return image;
+}
+
+// A file without a preview of its own reads as a small black picture;
+// that would only blank the window until the open's own result.
+bool all_black(const QImage& image) {
+    for (int y = 0; y < image.height(); ++y) {
+        const QRgb* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        for (int x = 0; x < image.width(); ++x)
+            if (row[x] & 0xFFFFFFu) return false;
+    }
+    return true;
 }
 
 QImage copy_histogram(const develop::HistogramImage& h) {
@@ -238,6 +250,7 @@ void DocumentWorker::run() {
         // The last screen image holds what the view shows.
         auto covered = [&] { return !viewport || document.screen_covers(*viewport); };
         if (work.open) {
+            sendEmbeddedPreview(work.path);
             document.OnOpenDocument(work.path);
         } else if (!document.loaded()) {
             ran = false;  // the commands need an image
@@ -305,6 +318,25 @@ void DocumentWorker::run() {
         }
         idle_.notify_all();
     }
+}
+
+void DocumentWorker::sendEmbeddedPreview(const std::string& path) {
+    const FilePreview preview = read_file_preview(QString::fromStdString(path));
+    const QImage picture = preview.thumbnail.convertToFormat(QImage::Format_RGB32);
+    if (picture.isNull() || all_black(picture)) return;
+    {
+        // Another file asked for meanwhile replaces this one at once.
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (stop_ || (has_pending_ && pending_.open)) return;
+    }
+    auto result = std::make_shared<DocumentResult>();
+    result->provisional = true;
+    result->path = QString::fromStdString(path);
+    result->display = picture;
+    result->iso = preview.shot.iso;
+    result->orientation = preview.shot.orientation;
+    // Queued before the open's own result, which always follows it.
+    emit resultReady(result);
 }
 
 void DocumentWorker::runSave(develop::RawDocument& document, const SaveJob& job) {

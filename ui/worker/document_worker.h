@@ -11,6 +11,10 @@
 // pan or zoom develops again only when the last screen image does not hold
 // the new view. Filters left pending by a quick 100 % develop are finished
 // for the whole image once nothing else waits.
+//
+// An open first hands over the file's embedded preview, when it has one, as
+// a provisional result, so the window shows the picture long before the
+// raw data is decoded and developed.
 #include <QImage>
 #include <QObject>
 #include <QString>
@@ -64,6 +68,11 @@ struct SaveJob {
 struct DocumentResult {
     bool loaded = false;
     bool opened = false;        // the run opened a file (a new picture)
+    // The file's embedded preview, handed over before the open decodes the
+    // raw data: `display` holds it as stored (`orientation` says how the
+    // camera was held) and nothing else is set. It only stands in until the
+    // open's own result arrives; it is no developed picture.
+    bool provisional = false;
     QString path;
     int32_t image_id = 0;       // the picture's key in the settings database
     int width = 0, height = 0;  // developed size
@@ -134,6 +143,7 @@ private:
     void post(Pending next, bool replace);
     void run();
     void runSave(develop::RawDocument& document, const SaveJob& job);
+    void sendEmbeddedPreview(const std::string& path);
 
     develop::DocumentOptions options_;  // guarded by mutex_
     persistence::SettingsDatabase* database_;

@@ -1,0 +1,151 @@
+// Opening a file shows its embedded preview first: the worker hands it over
+// before the open's own result, the view shows it upright as a stand-in
+// that no command works on, and the developed picture replaces it. A file
+// without an embedded preview brings only the developed result.
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <vector>
+
+#include "tools/simcam/formats.h"
+#include "tools/simcam/scene.h"
+#include "ui/dialogs/open_dialog.h"
+#include "ui/view/raw_view.h"
+#include "ui/worker/document_worker.h"
+
+using namespace ostel::ui;
+namespace sim = ostel::simcam;
+
+namespace {
+
+const QString kSample = QStringLiteral(OSTEL_SOURCE_DIR "/testdata/canon_eos30d.cr2");
+
+using Results = std::vector<std::shared_ptr<const DocumentResult>>;
+
+// Opens each path in turn without waiting and collects every result in the
+// order the window receives them.
+Results open_and_collect(const QStringList& paths) {
+    DocumentWorker worker(ostel::develop::DocumentOptions{});
+    QObject receiver;
+    Results results;
+    QObject::connect(
+        &worker, &DocumentWorker::resultReady, &receiver,
+        [&results](std::shared_ptr<const DocumentResult> r) { results.push_back(std::move(r)); },
+        Qt::QueuedConnection);
+    for (const QString& path : paths) worker.open(path, ostel::develop::MapControlSource{});
+    if (!worker.waitIdle(60000)) return {};
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents();
+    return results;
+}
+
+QString write_plain_dng(const QTemporaryDir& dir) {
+    sim::Camera cam = sim::camera_for(sim::Format::dng, 64, 48);
+    const QString path = dir.filePath("plain.dng");
+    return sim::save_file(path.toStdString(), sim::write_raw(sim::Format::dng, sim::render_mosaic(sim::Scene{}, cam), cam))
+               ? path
+               : QString();
+}
+
+std::shared_ptr<DocumentResult> provisional_result(const QImage& picture, int orientation) {
+    auto r = std::make_shared<DocumentResult>();
+    r->provisional = true;
+    r->path = "standin.cr2";
+    r->display = picture;
+    r->orientation = orientation;
+    return r;
+}
+
+}  // namespace
+
+class OpenPreviewTest : public QObject {
+    Q_OBJECT
+private slots:
+    void embeddedPreviewComesFirst() {
+        const QImage embedded = read_file_preview(kSample).thumbnail.convertToFormat(QImage::Format_RGB32);
+        QVERIFY(!embedded.isNull());
+        const Results results = open_and_collect({kSample});
+        QCOMPARE(results.size(), size_t(2));
+        const DocumentResult& first = *results[0];
+        QVERIFY(first.provisional && !first.loaded && !first.opened);
+        QCOMPARE(first.path, kSample);
+        QCOMPARE(first.display.size(), embedded.size());
+        QVERIFY(first.display == embedded);
+        const DocumentResult& full = *results[1];
+        QVERIFY(!full.provisional && full.opened && full.loaded && !full.display.isNull());
+        QVERIFY(full.width > embedded.width() && full.height > embedded.height());
+        QCOMPARE(full.orientation, first.orientation);
+    }
+
+    void fileWithoutPreviewOpensAsBefore() {
+        QTemporaryDir dir;
+        const QString plain = write_plain_dng(dir);
+        QVERIFY(!plain.isEmpty());
+        // The open dialog shows a blank square for it.
+        QVERIFY(read_file_preview(plain).thumbnail.width() <= 16);
+        const Results results = open_and_collect({plain});
+        QCOMPARE(results.size(), size_t(1));
+        QVERIFY(!results[0]->provisional && results[0]->opened && results[0]->loaded);
+    }
+
+    // A second file asked for at once: nothing of the first one arrives
+    // after anything of the second, and the second's developed result is
+    // the last.
+    void newerOpenIsNeverFollowedByAnOlderPreview() {
+        QTemporaryDir dir;
+        const QString plain = write_plain_dng(dir);
+        QVERIFY(!plain.isEmpty());
+        const Results results = open_and_collect({kSample, plain});
+        QVERIFY(!results.empty());
+        bool second_seen = false;
+        for (const auto& r : results) {
+            if (r->path == plain) second_seen = true;
+            QVERIFY(!(second_seen && r->path == kSample));
+        }
+        QVERIFY(!results.back()->provisional && results.back()->path == plain && results.back()->loaded);
+    }
+
+    // The stand-in is shown upright and fitted, answers no colour readout,
+    // white-balance pick or crop, and the developed picture replaces it;
+    // a failed open takes it away.
+    void viewShowsTheStandInUntilTheDevelopedPicture() {
+        RawView view;
+        view.resize(300, 300);
+        view.setZoom(1.0);
+        view.show();
+        QImage landscape(60, 40, QImage::Format_RGB32);
+        landscape.fill(QColor(200, 40, 40));
+        view.setCustomBalance(true);
+        view.setResult(provisional_result(landscape, 6));  // held turned clockwise
+        QVERIFY(view.showsProvisional() && !view.hasImage());
+        QCOMPARE(view.provisionalImage().size(), QSize(40, 60));
+        const QImage shot = view.viewport()->grab().toImage();
+        QCOMPARE(QColor(shot.pixel(150, 150)), QColor(200, 40, 40));
+        QVERIFY(view.colourAt(QPoint(150, 150)).isEmpty());
+        QSignalSpy picks(&view, &RawView::whiteBalancePicked);
+        QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, QPoint(150, 150));
+        QCOMPARE(picks.count(), 0);
+
+        auto full = std::make_shared<DocumentResult>();
+        full->loaded = full->opened = true;
+        full->width = 108;
+        full->height = 88;
+        full->display = QImage(100, 80, QImage::Format_RGB32);
+        full->display.fill(QColor(20, 90, 160));
+        view.setResult(full);
+        QTRY_VERIFY(!view.rendering());
+        QVERIFY(!view.showsProvisional() && view.hasImage());
+        QVERIFY(!view.colourAt(QPoint(10, 10)).isEmpty());
+
+        view.setResult(provisional_result(landscape, 0));
+        QCOMPARE(view.provisionalImage().size(), QSize(60, 40));
+        auto failed = std::make_shared<DocumentResult>();
+        failed->opened = true;
+        view.setResult(failed);
+        QVERIFY(!view.showsProvisional() && !view.hasImage());
+    }
+};
+
+QTEST_MAIN(OpenPreviewTest)
+#include "open_preview_test.moc"
