@@ -12,7 +12,9 @@
 #include "tools/simcam/scene.h"
 #include "ui/dialogs/open_dialog.h"
 #include "ui/view/raw_view.h"
+#include "ui/widgets/release_slider.h"
 #include "ui/worker/document_worker.h"
+#include "ui_test_support.h"
 
 using namespace ostel::ui;
 namespace sim = ostel::simcam;
@@ -144,6 +146,28 @@ private slots:
         failed->opened = true;
         view.setResult(failed);
         QVERIFY(!view.showsProvisional() && !view.hasImage());
+    }
+
+    // A control moved while the preview stands in is developed once the
+    // file is open, as it would be with a picture on show.
+    void controlMovedDuringThePreviewIsDeveloped() {
+        testing::FrameFixture f;
+        RawView& view = *f.frame->view();
+        int developed = 0;
+        connect(f.worker.get(), &DocumentWorker::resultReady, this,
+                [&developed](std::shared_ptr<const DocumentResult> r) { developed += !r->provisional; });
+        f.frame->openFile(kSample);
+        QTRY_VERIFY_WITH_TIMEOUT(view.showsProvisional(), 20000);
+        QVERIFY(!f.frame->hasImage());
+        QSignalSpy jobs(&view, &RawView::jobRequested);
+        auto* exposure = static_cast<ReleaseSlider*>(f.frame->control(300));
+        exposure->setValue(9);
+        QTest::mouseRelease(exposure, Qt::LeftButton);
+        QCOMPARE(jobs.count(), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(f.frame->hasImage() && !view.showsProvisional(), 60000);
+        QVERIFY(f.worker->waitIdle(60000));
+        QCoreApplication::processEvents();
+        QVERIFY(developed >= 2);  // the open, then the develop with the new exposure
     }
 };
 

@@ -500,10 +500,10 @@ void MainFrame::send(Level level) {
         case Level::filters: view_->message(FrameMessage::filters); break;
         case Level::redraw: view_->message(FrameMessage::refresh); break;
         case Level::display:
-            if (hasImage()) requestJobs(job::kDisplay);
+            if (view_->takesRequests()) requestJobs(job::kDisplay);
             break;
         case Level::reload:
-            if (hasImage()) requestJobs(job::kReload);
+            if (view_->takesRequests()) requestJobs(job::kReload);
             break;
         case Level::none: break;
     }
@@ -540,7 +540,7 @@ void MainFrame::histCorrectionHandler() {
         bar(Bar::exposure)->expand(kGroupCorrection);
     else
         bar(Bar::exposure)->collapse(kGroupCorrection);
-    if (hasImage()) send(Level::develop);
+    if (view_->takesRequests()) send(Level::develop);
 }
 
 void MainFrame::whiteBalanceModeHandler() {
@@ -577,7 +577,7 @@ void MainFrame::userChanged(int id) {
     switch (row->bar) {
         case Bar::exposure:
             if (id == id::kExposure) return exposureHandler();
-            if (id == id::kWarnings) return hasImage() ? send(Level::display) : void();
+            if (id == id::kWarnings) return view_->takesRequests() ? send(Level::display) : void();
             if (id == id::kHistCorrection) return histCorrectionHandler();
             relabel(id::kShadows);
             relabel(id::kHighlights);
@@ -604,7 +604,7 @@ void MainFrame::userChanged(int id) {
             control(id::kFiltersApply)->setEnabled(hasImage());
             return;
         case Bar::prefilters:
-            if (id == id::kPreFiltersApply) return hasImage() ? send(Level::reload) : void();
+            if (id == id::kPreFiltersApply) return view_->takesRequests() ? send(Level::reload) : void();
             relabelAll(Bar::prefilters);
             return;
         case Bar::tone:
@@ -617,7 +617,7 @@ void MainFrame::userChanged(int id) {
         case Bar::screen: return scaleHandler();
         case Bar::curve:
             if (id == id::kCurveReset) return curveEditor()->reset();
-            if (id == id::kCurveApply && hasImage()) send(Level::develop);
+            if (id == id::kCurveApply && view_->takesRequests()) send(Level::develop);
             return;
         case Bar::colour_management: return send(row->level);
         default: return;

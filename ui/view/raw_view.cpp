@@ -66,7 +66,7 @@ void RawView::clearImage() {
 void RawView::message(FrameMessage m) {
     switch (m) {
         case FrameMessage::develop:
-            if (hasImage()) emit jobRequested(job::kDevelop);
+            if (takesRequests()) emit jobRequested(job::kDevelop);
             break;
         case FrameMessage::refresh:
             panning_ = false;
@@ -74,10 +74,10 @@ void RawView::message(FrameMessage m) {
             break;
         case FrameMessage::save: emit saveRequested(); break;
         case FrameMessage::filters:
-            if (hasImage()) emit jobRequested(job::kFilters);
+            if (takesRequests()) emit jobRequested(job::kFilters);
             break;
         case FrameMessage::white_balance:
-            if (hasImage()) emit jobRequested(job::kWhiteBalance);
+            if (takesRequests()) emit jobRequested(job::kWhiteBalance);
             break;
     }
 }

@@ -39,6 +39,9 @@ public:
     // upright), in place of a developed picture.
     bool showsProvisional() const { return !provisional_.isNull(); }
     const QImage& provisionalImage() const { return provisional_; }
+    // Control changes are worth a request: a picture is on show, or one is
+    // being opened behind its preview (the request then runs after the open).
+    bool takesRequests() const { return hasImage() || showsProvisional(); }
     // The part of the developed image the view shows, as the document's
     // screen develop takes it.
     develop::Viewport currentViewport() const;
