@@ -13,6 +13,11 @@ namespace {
 
 // Opcode lists beyond this are not lens data but a corrupt count.
 constexpr uint32_t kMaxListBytes = 64u << 20;
+// Each applied opcode is a pass over the image (WarpRectilinear also a copy
+// of it); files carry a handful per list, so a list of thousands of tiny
+// opcodes is hostile and would take hours. Past this many the rest of the
+// list is left out with a warning.
+constexpr uint32_t kMaxAppliedOpcodes = 64;
 
 constexpr const char* kOpcodeNames[] = {
     "",         "WarpRectilinear", "WarpFisheye",  "FixVignetteRadial", "FixBadPixelsConstant",
@@ -290,6 +295,10 @@ std::vector<std::string> apply_dng_opcodes(DecoderSession& s, const std::vector<
     const uint32_t count = head.u32();
     size_t at = 4;
     for (uint32_t i = 0; i < count && head.ok(); ++i) {
+        if (i == kMaxAppliedOpcodes) {
+            left_out.push_back("the opcodes after the first " + std::to_string(kMaxAppliedOpcodes));
+            break;
+        }
         ParamReader op(list.data() + at, list.size() - at);
         const uint32_t id = op.u32();
         op.u32();  // version
