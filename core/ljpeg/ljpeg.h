@@ -23,6 +23,18 @@ struct LjpegBits {
     bool stuffing = true;
 };
 
+// One step of the combined lookup: the next kFastBits bits of the stream
+// decide a whole difference (length code and difference bits) when both are
+// short, or the length code alone when only the code is. used == 0 sends the
+// decoder to the bit-by-bit path (long codes, invalid symbols).
+struct FastDiff {
+    int16_t diff = 0;   // the difference, when extra is 0
+    uint8_t used = 0;   // bits taken: the code, plus the difference bits when extra is 0
+    uint8_t extra = 0;  // difference bits still to read after the code
+};
+constexpr int kFastBits = 12;
+using FastDiffTable = std::vector<FastDiff>;
+
 struct LjpegHeader {
     int bits = 0;     // precision minus point transform
     int high = 0;     // lines
@@ -34,6 +46,7 @@ struct LjpegHeader {
     std::array<int, 6> vpred{};
     std::array<int, 6> huff{};  // index into tables for each component, -1 when none
     std::array<HuffTable, 4> tables;  // the distinct tables read from DHT
+    std::array<FastDiffTable, 4> fast;  // combined lookups for tables, built when decoding starts
     std::vector<uint16_t> row;        // two lines of wide x clrs samples, alternating
     LjpegBits reader;
 

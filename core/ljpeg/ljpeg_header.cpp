@@ -110,6 +110,7 @@ int parse_ljpeg_header(DecoderSession& s, LjpegHeader& jh, bool info_only) {
 
 void release_ljpeg(LjpegHeader& jh) {
     for (auto& t : jh.tables) HuffTable().swap(t);
+    for (auto& t : jh.fast) FastDiffTable().swap(t);
     std::vector<uint16_t>().swap(jh.row);
     jh.huff.fill(-1);
 }
