@@ -53,6 +53,86 @@ void apply_masked_column_black(DecoderSession& s, const double dark_sum[2], int6
     s.black_level = static_cast<int>((dark0 + dark1 + 1) * 0.5);
 }
 
+namespace {
+
+// Puts runs of decoded samples into the image: samples that land in the
+// visible area go to their pixel's plane, samples of the masked columns
+// beside it are summed per column phase for the black level.
+class RawPlacer {
+public:
+    RawPlacer(DecoderSession& s, int64_t vis_h, int64_t vis_w)
+        : image_(s.image.data()), image_width_(static_cast<size_t>(s.image_width)), cfa_(s.cfa_pattern),
+          top_(s.crop_top), left_(s.crop_left), hg_(s.half_grid), vis_h_(vis_h), vis_w_(vis_w) {}
+
+    // n samples of raw row r, raw columns c, c + 1, ... c + n - 1.
+    void place(int64_t r, int64_t c, const uint16_t* v, int64_t n) {
+        const int64_t vrow = r - top_;
+        if (vrow < 0 || vrow >= vis_h_ || n <= 0) return;
+        const int64_t icol = c - left_;
+        const int64_t lo = std::clamp<int64_t>(-icol, 0, n);
+        const int64_t hi = std::clamp<int64_t>(vis_w_ - icol, lo, n);
+        for (int64_t k = 0; k < lo; ++k) masked(c + k, icol + k, v[k]);
+        for (int64_t k = hi; k < n; ++k) masked(c + k, icol + k, v[k]);
+        if (hi > lo) visible(vrow, icol + lo, v + lo, hi - lo);
+    }
+
+    int min = INT_MAX;
+    double dark[2] = {0, 0};
+    int64_t dark_count = 0;
+    int64_t placed = 0;  // visible positions the stream reached
+
+private:
+    void masked(int64_t c, int64_t icol, unsigned val) {
+        if (c > 1 && static_cast<uint64_t>(icol + 2) > static_cast<uint64_t>(vis_w_) + 3) {
+            dark[icol & 1] += val;
+            ++dark_count;
+        }
+    }
+
+    void visible(int64_t vrow, int64_t icol, const uint16_t* v, int64_t n) {
+        const unsigned shift = static_cast<unsigned>(((vrow << 1) & 14) << 1);
+        const unsigned plane[2] = {(cfa_ >> shift) & 3, (cfa_ >> (shift + 2)) & 3};
+        Pixel4* row = image_ + size_t(vrow >> hg_) * image_width_;
+        unsigned low = 0xFFFF;
+        if (hg_ == 0) {
+            Pixel4* px = row + icol;
+            int64_t k = 0;
+            if (icol & 1) {
+                px[0][plane[1]] = v[0];
+                low = v[0];
+                k = 1;
+            }
+            const unsigned even = plane[0], odd = plane[1];
+            for (; k + 1 < n; k += 2) {
+                px[k][even] = v[k];
+                px[k + 1][odd] = v[k + 1];
+                low = std::min<unsigned>(low, std::min(v[k], v[k + 1]));
+            }
+            if (k < n) {
+                px[k][plane[(icol + k) & 1]] = v[k];
+                low = std::min<unsigned>(low, v[k]);
+            }
+        } else {
+            for (int64_t k = 0; k < n; ++k) {
+                const int64_t x = icol + k;
+                row[size_t(x >> hg_)][plane[x & 1]] = v[k];
+                low = std::min<unsigned>(low, v[k]);
+            }
+        }
+        min = std::min(min, static_cast<int>(low));
+        placed += n;
+    }
+
+    Pixel4* const image_;
+    const size_t image_width_;
+    const uint32_t cfa_;
+    const int64_t top_, left_;
+    const int hg_;
+    const int64_t vis_h_, vis_w_;
+};
+
+}  // namespace
+
 void lossless_image_load_raw(DecoderSession& s) {
     LjpegHeader jh;
     if (!parse_ljpeg_header(s, jh, false)) {
@@ -75,7 +155,9 @@ void lossless_image_load_raw(DecoderSession& s) {
     const int lines = static_cast<int>(std::min<int64_t>(jh.high, max_lines));
     // Curve for samples of up to 12 bits (the identity unless identification loaded one).
     const uint16_t* curve = jh.bits <= 12 && s.lin_table.size() >= 4096 ? s.lin_table.data() : nullptr;
-    const int top = s.crop_top, left = s.crop_left, hg = s.half_grid;
+    bool identity_curve = curve != nullptr;
+    for (unsigned v = 0; identity_curve && v < 4096; ++v) identity_curve = curve[v] == v;
+    const int hg = s.half_grid;
     // Visible rows and columns that have a place in the (possibly shrunken) image.
     const int64_t vis_h = std::min<int64_t>(s.height, int64_t(s.image_height) << hg);
     const int64_t vis_w = std::min<int64_t>(s.width, int64_t(s.image_width) << hg);
@@ -84,9 +166,8 @@ void lossless_image_load_raw(DecoderSession& s) {
         count_undecodable(s);
         return;
     }
-    Pixel4* const image = s.image.data();
-    const size_t image_width = static_cast<size_t>(s.image_width);
-    const uint32_t cfa = s.cfa_pattern;
+    RawPlacer placer(s, vis_h, vis_w);
+    std::vector<uint16_t> curved(curve ? static_cast<size_t>(jwide) : 0);
 
     // Position in the raw array: a running row and column, or, with slices,
     // the slice and the position inside it (slices are stored one after the
@@ -94,55 +175,54 @@ void lossless_image_load_raw(DecoderSession& s) {
     int64_t row = 0, col = 0;
     int64_t slice = 0, slice_row = 0, slice_col = 0;
     int64_t slice_width = s0 > 0 ? s1 : s2;
-    int min = INT_MAX;
-    double dark[2] = {0, 0};
-    int64_t dark_count = 0;
-    int64_t placed = 0;  // visible positions the stream reached
+
+    // A run of samples that the stream stores next to each other in one raw
+    // row. This sensor width stores every line two samples late; the shift is
+    // applied to the target only, so the running position stays put.
+    auto place_run = [&](int64_t r, int64_t c, const uint16_t* v, int64_t n) {
+        if (raw_width != 3984) {
+            placer.place(r, c, v, n);
+            return;
+        }
+        const int64_t wrapped = std::clamp<int64_t>(2 - c, 0, n);  // columns 0 and 1: the previous row's end
+        placer.place(r - 1, c + 3982, v, wrapped);
+        placer.place(r, c + wrapped - 2, v + wrapped, n - wrapped);
+    };
 
     for (int jrow = 0; jrow < lines; ++jrow) {
         const uint16_t* rp = decode_ljpeg_row(s, jrow, jh);
         if (!rp) break;
-        for (int64_t jcol = 0; jcol < jwide; ++jcol) {
-            unsigned val = rp[jcol];
-            if (curve) val = curve[val & 0xFFF];
+        if (curve) {
+            uint16_t* out = curved.data();
+            if (identity_curve) {
+                for (int64_t i = 0; i < jwide; ++i) out[i] = rp[i] & 0xFFF;
+            } else {
+                for (int64_t i = 0; i < jwide; ++i) out[i] = curve[rp[i] & 0xFFF];
+            }
+            rp = out;
+        }
+        for (int64_t jcol = 0; jcol < jwide;) {
             if (sliced) {
-                row = slice_row;
-                col = slice_col + slice * s1;
-            }
-            // This sensor width stores every line two samples late; the shift
-            // is applied to the target only, so the running position stays put.
-            int64_t r = row, c = col;
-            if (raw_width == 3984) {
-                c -= 2;
-                if (c < 0) {
-                    c += 3984;
-                    r -= 1;
-                }
-            }
-            const int64_t vrow = r - top;
-            if (vrow >= 0 && vrow < vis_h) {
-                const int64_t icol = c - left;
-                if (icol >= 0 && icol < vis_w) {
-                    const unsigned plane = (cfa >> ((((vrow << 1) & 14) | (icol & 1)) << 1)) & 3;
-                    image[size_t(vrow >> hg) * image_width + size_t(icol >> hg)][plane] = static_cast<uint16_t>(val);
-                    if (static_cast<int>(val) < min) min = static_cast<int>(val);
-                    ++placed;
-                } else if (c > 1 && static_cast<uint64_t>(icol + 2) > static_cast<uint64_t>(vis_w) + 3) {
-                    dark[icol & 1] += val;
-                    ++dark_count;
-                }
-            }
-            if (sliced) {
-                if (++slice_col == slice_width) {
+                const int64_t n = std::min(jwide - jcol, slice_width - slice_col);
+                place_run(slice_row, slice_col + slice * s1, rp + jcol, n);
+                jcol += n;
+                slice_col += n;
+                if (slice_col == slice_width) {
                     slice_col = 0;
                     if (++slice_row == jh.high && slice < s0) {
                         slice_row = 0;
                         slice_width = ++slice < s0 ? s1 : s2;
                     }
                 }
-            } else if (++col >= raw_width) {
-                col = 0;
-                ++row;
+            } else {
+                const int64_t n = std::min(jwide - jcol, raw_width - col);
+                place_run(row, col, rp + jcol, n);
+                jcol += n;
+                col += n;
+                if (col >= raw_width) {
+                    col = 0;
+                    ++row;
+                }
             }
         }
     }
@@ -151,9 +231,9 @@ void lossless_image_load_raw(DecoderSession& s) {
     // the image empty. (The shifted layout has no samples for the last two
     // positions of its last line.)
     const int64_t unreachable = raw_width == 3984 ? 2 : 0;
-    if (placed + unreachable < vis_h * vis_w) count_undecodable(s);
-    apply_masked_column_black(s, dark, dark_count);
-    if (strcasecmp(s.make, "KODAK") == 0 && min != INT_MAX) s.black_level = min;
+    if (placer.placed + unreachable < vis_h * vis_w) count_undecodable(s);
+    apply_masked_column_black(s, placer.dark, placer.dark_count);
+    if (strcasecmp(s.make, "KODAK") == 0 && placer.min != INT_MAX) s.black_level = placer.min;
 }
 
 void sraw_ycc_load_raw(DecoderSession& s) {
