@@ -22,27 +22,33 @@ inline bool has_ff_byte(uint64_t x) {
     return ((y - 0x0101010101010101ull) & ~y & 0x8080808080808080ull) != 0;
 }
 
+// Takes as many whole bytes as fit when eight bytes are left and none of
+// those taken is 0xFF; returns false, taking nothing, otherwise.
+inline bool refill_bulk(LjpegBits& b) {
+    if (b.end - b.pos < 8) return false;
+    uint64_t x;
+    std::memcpy(&x, b.data + b.pos, 8);
+    x = __builtin_bswap64(x);
+    const int take = (64 - b.count) >> 3;
+    if (take >= 8) {
+        if (b.stuffing && has_ff_byte(x)) return false;
+        b.buffer = x;
+    } else {
+        const uint64_t taken = x >> (64 - 8 * take);
+        // The bytes not taken are zeroed: only the taken ones may not be 0xFF.
+        if (b.stuffing && has_ff_byte(taken << (64 - 8 * take))) return false;
+        b.buffer = (b.buffer << (8 * take)) | taken;
+    }
+    b.count += 8 * take;
+    b.pos += static_cast<size_t>(take);
+    return true;
+}
+
 // Tops the buffer up to at least 57 bits unless a marker or the end of the
-// data comes first. Eight bytes are taken at once when none of them is 0xFF.
-inline void refill(LjpegBits& b) {
-    if (b.marker || b.count < 0) return;
+// data comes first.
+[[gnu::noinline]] void refill_bytes(LjpegBits& b) {
     while (b.count <= 56) {
-        if (b.end - b.pos >= 8) {
-            uint64_t x;
-            std::memcpy(&x, b.data + b.pos, 8);
-            x = __builtin_bswap64(x);
-            if (!b.stuffing || !has_ff_byte(x)) {
-                const int take = (64 - b.count) >> 3;
-                if (take >= 8) {
-                    b.buffer = x;
-                } else {
-                    b.buffer = (b.buffer << (8 * take)) | (x >> (64 - 8 * take));
-                }
-                b.count += 8 * take;
-                b.pos += static_cast<size_t>(take);
-                return;
-            }
-        }
+        if (refill_bulk(b)) return;
         if (b.pos >= b.end) return;
         const unsigned c = b.data[b.pos++];
         if (c == 0xFF && b.stuffing) {
@@ -57,6 +63,11 @@ inline void refill(LjpegBits& b) {
     }
 }
 
+inline void refill(LjpegBits& b) {
+    if (b.marker || b.count < 0 || b.count > 56) return;
+    if (!refill_bulk(b)) refill_bytes(b);
+}
+
 // The next n (1..16) bits with zeros for bits past the end of the data.
 inline unsigned peek(const LjpegBits& b, int n) {
     if (b.count >= n) return static_cast<unsigned>(b.buffer >> (b.count - n)) & ((1u << n) - 1);
@@ -66,7 +77,7 @@ inline unsigned peek(const LjpegBits& b, int n) {
 
 // One difference, with the same results and error counting as
 // read_difference over read_bits / read_huff.
-inline int next_difference(LjpegBits& b, const uint16_t* table, bool long_reads, int& errors) {
+[[gnu::noinline]] int next_difference(LjpegBits& b, const uint16_t* table, bool long_reads, int& errors) {
     if (b.count < 32) refill(b);
     int len = 0;
     const int max = table[0];
@@ -141,7 +152,7 @@ const FastDiff kAllSlow[1 << kFastBits] = {};
 // One difference, through the combined lookup while a whole window of real
 // bits is buffered, otherwise through next_difference. Both give the same
 // results and error counts.
-inline int fast_difference(LjpegBits& b, const FastDiff* fast, const uint16_t* table, bool long_reads,
+[[gnu::always_inline]] inline int fast_difference(LjpegBits& b, const FastDiff* fast, const uint16_t* table, bool long_reads,
                            int& errors) {
     if (b.count < 32) refill(b);
     if (b.count >= kFastBits) {
