@@ -380,6 +380,43 @@ void dng_place_pixel(DecoderSession& s, int row, int col, const uint16_t*& curso
     }
 }
 
+namespace {
+
+// n mosaic samples, raw_count apart, for raw row row and raw columns col,
+// col + 1, ...: what dng_place_pixel does for each, a run at a time.
+void place_cfa_run(DecoderSession& s, int64_t row, int64_t col, const uint16_t* cursor, int64_t n,
+                   size_t curve_size) {
+    const int64_t vrow = row - s.crop_top, vcol = col - s.crop_left;
+    if (vrow < 0 || vrow >= s.height || n <= 0) return;
+    const int64_t lo = std::clamp<int64_t>(-vcol, 0, n);
+    const int64_t hi = std::clamp<int64_t>(s.width - vcol, lo, n);
+    if (hi <= lo) return;
+    const int hg = s.half_grid;
+    const size_t first = size_t(vrow >> hg) * size_t(s.image_width);
+    if (first + size_t((vcol + hi - 1) >> hg) >= s.image.size()) {
+        // An image smaller than its sizes say: the checked store.
+        for (int64_t i = lo; i < hi; ++i) {
+            unsigned v = cursor[i * s.raw_count];
+            if (v < 4096) v = through_curve(s, v);
+            s.bayer_store(static_cast<int>(vrow), static_cast<int>(vcol + i), static_cast<uint16_t>(v));
+        }
+        return;
+    }
+    const unsigned shift = static_cast<unsigned>(((vrow << 1) & 14) << 1);
+    const unsigned plane[2] = {(s.cfa_pattern >> shift) & 3, (s.cfa_pattern >> (shift + 2)) & 3};
+    const uint16_t* curve = s.lin_table.data();
+    Pixel4* const dst = s.image.data() + first;
+    const int64_t step = s.raw_count;
+    for (int64_t i = lo; i < hi; ++i) {
+        unsigned v = cursor[i * step];
+        if (v < curve_size) v = curve[v];
+        const int64_t x = vcol + i;
+        dst[size_t(x >> hg)][plane[x & 1]] = static_cast<uint16_t>(v);
+    }
+}
+
+}  // namespace
+
 void dng_lossless_tiles_load_raw(DecoderSession& s) {
     if (s.tile_width < 1 || s.tile_length < 1 || s.raw_count < 1 || s.image.empty()) {
         count_undecodable(s);
@@ -391,6 +428,10 @@ void dng_lossless_tiles_load_raw(DecoderSession& s) {
         count_undecodable(s);
         return;
     }
+
+    // Mosaic data without the diagonal layout goes in by runs along a row.
+    const bool run_placeable = cfa && !s.diagonal_width;
+    const size_t curve_size = std::min<size_t>(s.lin_table.size(), 4096);
 
     int64_t trow = 0, tcol = 0;
     while (trow < s.stored_height) {
@@ -410,13 +451,25 @@ void dng_lossless_tiles_load_raw(DecoderSession& s) {
         const int64_t pixels =
             std::min<int64_t>(int64_t(jh.wide) * (cfa ? jh.clrs : 1) / s.raw_count, samples / per_pixel);
         const int64_t tile_rows = std::min<int64_t>(s.tile_length, s.stored_height - trow);
+        // Columns of a tile row: the tile's width, never more than the
+        // image's, and at least one.
+        const int64_t tile_cols = std::max(1, std::min(s.tile_width, s.stored_width));
         int64_t r = 0, c = 0;
         for (int jrow = 0; jrow < jh.high && r < tile_rows; ++jrow) {
             const uint16_t* cursor = decode_ljpeg_row(s, jrow, jh);
             if (!cursor) break;
-            for (int64_t k = 0; k < pixels; ++k) {
-                dng_place_pixel(s, static_cast<int>(trow + r), static_cast<int>(tcol + c), cursor);
-                if (++c >= s.tile_width || c >= s.stored_width) {
+            for (int64_t k = 0; k < pixels;) {
+                const int64_t n = std::min(pixels - k, tile_cols - c);
+                if (run_placeable) {
+                    place_cfa_run(s, trow + r, tcol + c, cursor, n, curve_size);
+                    cursor += n * s.raw_count;
+                } else {
+                    for (int64_t i = 0; i < n; ++i)
+                        dng_place_pixel(s, static_cast<int>(trow + r), static_cast<int>(tcol + c + i), cursor);
+                }
+                k += n;
+                c += n;
+                if (c >= tile_cols) {
                     c = 0;
                     if (++r >= tile_rows) break;
                 }
