@@ -53,12 +53,28 @@ struct LjpegHeader {
     const HuffTable& table_for(int component) const { return tables[static_cast<size_t>(huff[component])]; }
 };
 
+// A stream read straight from memory: all the header reader and the line
+// decoder need of a file, so that several streams of one file can be decoded
+// side by side.
+struct LjpegSource {
+    const uint8_t* data = nullptr;
+    int64_t size = 0;
+    int64_t pos = 0;
+    uint32_t dng_version = 0;
+    bool stuffing = false;  // 0xFF 0x00 stands for 0xFF; the header reader turns it on
+    int errors = 0;         // data errors met
+};
+
+// The session's file from its current position.
+LjpegSource ljpeg_source(const DecoderSession& s);
+
 // Reads the header at the current file position. Returns 1 for a lossless
 // JPEG stream (SOF3) whose sizes are usable, 0 otherwise, including for a
 // stream of any other JPEG process. With info_only the Huffman tables are
 // skipped and nothing is allocated. Sets the session's zero-after-FF flag
 // when it prepares for decoding.
 int parse_ljpeg_header(DecoderSession& s, LjpegHeader& jh, bool info_only);
+int parse_ljpeg_header(LjpegSource& in, LjpegHeader& jh, bool info_only);
 
 // One signed difference: a Huffman length code and that many bits.
 int read_difference(DecoderSession& s, const HuffTable& table);
@@ -67,6 +83,8 @@ int read_difference(DecoderSession& s, const HuffTable& table);
 // returns wide x clrs samples, valid until the next call. Line 0 starts at the
 // current file position; the file position follows the data consumed.
 const uint16_t* decode_ljpeg_row(DecoderSession& s, int jrow, LjpegHeader& jh);
+// The same on a source: errors are added to in.errors, in.pos follows the data.
+const uint16_t* decode_ljpeg_row(LjpegSource& in, int jrow, LjpegHeader& jh);
 
 // Frees the tables and the line buffer.
 void release_ljpeg(LjpegHeader& jh);

@@ -9,7 +9,7 @@ namespace {
 
 // Length code 16 stands for -32768 without further bits, except in DNG files
 // of version 1.0.x.x, which follow it with 16 bits.
-bool long_code_reads_bits(const DecoderSession& s) { return s.dng_version != 0 && s.dng_version <= 0x0100FFFFu; }
+bool long_code_reads_bits(uint32_t dng_version) { return dng_version != 0 && dng_version <= 0x0100FFFFu; }
 
 int extend(unsigned value, int len) {
     int diff = static_cast<int>(value);
@@ -202,7 +202,7 @@ void skip_to_restart_marker(LjpegBits& b) {
 int read_difference(DecoderSession& s, const HuffTable& table) {
     const int len = static_cast<int>(read_huff(s, table));
     if (len == 0) return 0;
-    if (len == 16 && !long_code_reads_bits(s)) return -32768;
+    if (len == 16 && !long_code_reads_bits(s.dng_version)) return -32768;
     if (len > 16) {
         ++s.short_read_count;
         return 0;
@@ -211,18 +211,26 @@ int read_difference(DecoderSession& s, const HuffTable& table) {
 }
 
 const uint16_t* decode_ljpeg_row(DecoderSession& s, int jrow, LjpegHeader& jh) {
+    LjpegSource in = ljpeg_source(s);
+    const uint16_t* line = decode_ljpeg_row(in, jrow, jh);
+    s.short_read_count += in.errors;
+    s.seek(in.pos);
+    return line;
+}
+
+const uint16_t* decode_ljpeg_row(LjpegSource& in, int jrow, LjpegHeader& jh) {
     const int wide = jh.wide, clrs = jh.clrs;
     const size_t line = size_t(wide) * size_t(clrs);
     if (jh.row.size() < 2 * line || jrow < 0) return nullptr;
     LjpegBits& b = jh.reader;
 
-    const bool long_reads = long_code_reads_bits(s);
+    const bool long_reads = long_code_reads_bits(in.dng_version);
     if (jrow == 0) {
         b = LjpegBits{};
-        b.data = s.input.data();
-        b.end = static_cast<size_t>(s.file_size());
-        b.pos = static_cast<size_t>(s.tell());
-        b.stuffing = s.ff_stuffing != 0;
+        b.data = in.data;
+        b.end = static_cast<size_t>(in.size);
+        b.pos = static_cast<size_t>(in.pos);
+        b.stuffing = in.stuffing;
         for (auto& f : jh.fast) FastDiffTable().swap(f);
         if (int64_t(line) * jh.high >= kFastTableMinSamples) {
             for (int c = 0; c < clrs; ++c) {
@@ -315,8 +323,8 @@ const uint16_t* decode_ljpeg_row(DecoderSession& s, int jrow, LjpegHeader& jh) {
     }
     if (seen >> bits) errors += count_out_of_range(out, line, bits);
 
-    s.short_read_count += errors;
-    s.seek(static_cast<int64_t>(b.pos));
+    in.errors += errors;
+    in.pos = static_cast<int64_t>(b.pos);
     return result;
 }
 
