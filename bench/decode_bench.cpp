@@ -75,8 +75,8 @@ void BM_Simulated(benchmark::State& state) {
 // The loader alone: identification and the zero-filled image are prepared
 // outside the timed region, which for large images is dominated by page
 // faults rather than by decoding.
-void run_loader_only(benchmark::State& state, const std::vector<uint8_t>& bytes) {
-    omp_set_num_threads(1);
+void run_loader_only(benchmark::State& state, const std::vector<uint8_t>& bytes, int threads = 1) {
+    omp_set_num_threads(threads);
     int64_t pixels = 0;
     for (auto _ : state) {
         state.PauseTiming();
@@ -136,6 +136,11 @@ void BM_Cr2_24mpStreamOnly(benchmark::State& state) {
                            benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
+// Tiled files decode their tiles side by side: the loader on every core.
+void BM_LoaderAllCores(benchmark::State& state) {
+    run_loader_only(state, simulated(static_cast<simcam::Format>(state.range(0))), omp_get_num_procs());
+}
+
 void BM_Cr2_24mp(benchmark::State& state) { run_decode(state, simulated_cr2_24mp()); }
 void BM_Cr2_24mpLoaderOnly(benchmark::State& state) { run_loader_only(state, simulated_cr2_24mp()); }
 
@@ -169,6 +174,10 @@ void register_all() {
         const std::string name = "loader/" + std::string(simcam::format_name(static_cast<simcam::Format>(f)));
         benchmark::RegisterBenchmark(name.c_str(), BM_LoaderOnly)->Arg(f)->Unit(benchmark::kMillisecond);
     }
+    benchmark::RegisterBenchmark("loader_all_cores/dng_ljpeg", BM_LoaderAllCores)
+        ->Arg(static_cast<int>(simcam::Format::dng_ljpeg))
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime();
     benchmark::RegisterBenchmark("decode/cr2_24mp", BM_Cr2_24mp)->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("loader/cr2_24mp", BM_Cr2_24mpLoaderOnly)->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("stream/cr2_24mp", BM_Cr2_24mpStreamOnly)->Unit(benchmark::kMillisecond);

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <strings.h>
 
+#include <vector>
+
 #include "core/ljpeg/ljpeg.h"
 #include "core/loaders/loaders.h"
 
@@ -417,74 +419,131 @@ void place_cfa_run(DecoderSession& s, int64_t row, int64_t col, const uint16_t* 
 
 }  // namespace
 
+namespace {
+
+// One tile's stream, read from the file on its own so that tiles can be
+// decoded side by side.
+struct TileJob {
+    LjpegHeader jh;
+    LjpegSource in;
+    int64_t trow = 0, tcol = 0;
+    bool short_stream = false;  // the stream ended before the tile was full
+};
+
+// How the samples of a tiled DNG go into the image.
+struct TileLayout {
+    bool cfa = false;
+    int per_pixel = 1;           // samples per placed pixel
+    bool run_placeable = false;  // mosaic data without the diagonal layout: by runs along a row
+    size_t curve_size = 0;       // samples below this go through the curve
+};
+
+// Tiles decoded together: enough to keep the threads busy, few enough that
+// their headers and line buffers stay small.
+constexpr size_t kTileBatch = 16;
+
+void decode_tile(DecoderSession& s, const TileLayout& L, TileJob& t) {
+    LjpegHeader& jh = t.jh;
+    // Pixels per decoded line, never more than the line's samples can feed.
+    const int64_t samples = int64_t(jh.wide) * jh.clrs;
+    const int64_t pixels =
+        std::min<int64_t>(int64_t(jh.wide) * (L.cfa ? jh.clrs : 1) / s.raw_count, samples / L.per_pixel);
+    const int64_t tile_rows = std::min<int64_t>(s.tile_length, s.stored_height - t.trow);
+    // Columns of a tile row: the tile's width, never more than the image's,
+    // and at least one.
+    const int64_t tile_cols = std::max(1, std::min(s.tile_width, s.stored_width));
+    int64_t r = 0, c = 0;
+    for (int jrow = 0; jrow < jh.high && r < tile_rows; ++jrow) {
+        const uint16_t* cursor = decode_ljpeg_row(t.in, jrow, jh);
+        if (!cursor) break;
+        for (int64_t k = 0; k < pixels;) {
+            const int64_t n = std::min(pixels - k, tile_cols - c);
+            if (L.run_placeable) {
+                place_cfa_run(s, t.trow + r, t.tcol + c, cursor, n, L.curve_size);
+                cursor += n * s.raw_count;
+            } else {
+                for (int64_t i = 0; i < n; ++i)
+                    dng_place_pixel(s, static_cast<int>(t.trow + r), static_cast<int>(t.tcol + c + i), cursor);
+            }
+            k += n;
+            c += n;
+            if (c >= tile_cols) {
+                c = 0;
+                if (++r >= tile_rows) break;
+            }
+        }
+    }
+    // A stream smaller than its tile leaves the tile's last rows empty.
+    t.short_stream = r < tile_rows;
+    release_ljpeg(jh);
+}
+
+}  // namespace
+
 void dng_lossless_tiles_load_raw(DecoderSession& s) {
     if (s.tile_width < 1 || s.tile_length < 1 || s.raw_count < 1 || s.image.empty()) {
         count_undecodable(s);
         return;
     }
-    const bool cfa = s.cfa_pattern != 0;
-    const int per_pixel = cfa ? s.raw_count : s.samples_per_pixel;
-    if (per_pixel < 1) {
+    TileLayout L;
+    L.cfa = s.cfa_pattern != 0;
+    L.per_pixel = L.cfa ? s.raw_count : s.samples_per_pixel;
+    if (L.per_pixel < 1) {
         count_undecodable(s);
         return;
     }
+    L.run_placeable = L.cfa && !s.diagonal_width;
+    L.curve_size = std::min<size_t>(s.lin_table.size(), 4096);
+    // Tiles write disjoint pixels, so they can be decoded side by side, unless
+    // the diagonal layout moves samples about, or the half-size image folds
+    // 2 x 2 blocks that could straddle two tiles into one pixel.
+    const bool even_tiles = s.tile_width % 2 == 0 && s.tile_length % 2 == 0 && s.crop_top % 2 == 0 &&
+                            s.crop_left % 2 == 0;
+    const bool side_by_side = !s.diagonal_width && (s.half_grid == 0 || even_tiles);
 
-    // Mosaic data without the diagonal layout goes in by runs along a row.
-    const bool run_placeable = cfa && !s.diagonal_width;
-    const size_t curve_size = std::min<size_t>(s.lin_table.size(), 4096);
-
+    std::vector<TileJob> batch;
     int64_t trow = 0, tcol = 0;
-    while (trow < s.stored_height) {
-        const int64_t save = s.tell();
-        if (s.tile_length != kNotTiled) s.seek(static_cast<int64_t>(s.read_u32()));
-        LjpegHeader jh;
-        if (!parse_ljpeg_header(s, jh, false)) {
-            // Not a lossless stream (or no stream at all): the tiles from
-            // here on stay empty.
-            count_undecodable(s);
-            break;
-        }
-        reset_bits(s);
-
-        // Pixels per decoded line, never more than the line's samples can feed.
-        const int64_t samples = int64_t(jh.wide) * jh.clrs;
-        const int64_t pixels =
-            std::min<int64_t>(int64_t(jh.wide) * (cfa ? jh.clrs : 1) / s.raw_count, samples / per_pixel);
-        const int64_t tile_rows = std::min<int64_t>(s.tile_length, s.stored_height - trow);
-        // Columns of a tile row: the tile's width, never more than the
-        // image's, and at least one.
-        const int64_t tile_cols = std::max(1, std::min(s.tile_width, s.stored_width));
-        int64_t r = 0, c = 0;
-        for (int jrow = 0; jrow < jh.high && r < tile_rows; ++jrow) {
-            const uint16_t* cursor = decode_ljpeg_row(s, jrow, jh);
-            if (!cursor) break;
-            for (int64_t k = 0; k < pixels;) {
-                const int64_t n = std::min(pixels - k, tile_cols - c);
-                if (run_placeable) {
-                    place_cfa_run(s, trow + r, tcol + c, cursor, n, curve_size);
-                    cursor += n * s.raw_count;
-                } else {
-                    for (int64_t i = 0; i < n; ++i)
-                        dng_place_pixel(s, static_cast<int>(trow + r), static_cast<int>(tcol + c + i), cursor);
-                }
-                k += n;
-                c += n;
-                if (c >= tile_cols) {
-                    c = 0;
-                    if (++r >= tile_rows) break;
-                }
+    bool ended = false, any = false;
+    while (trow < s.stored_height && !ended) {
+        // The headers, in file order: the offsets are read one after the
+        // other, and a tile without a usable stream ends the image.
+        batch.clear();
+        while (batch.size() < kTileBatch && trow < s.stored_height) {
+            const int64_t save = s.tell();
+            if (s.tile_length != kNotTiled) s.seek(static_cast<int64_t>(s.read_u32()));
+            TileJob t;
+            t.in = ljpeg_source(s);
+            if (!parse_ljpeg_header(t.in, t.jh, false)) {
+                s.seek(t.in.pos);
+                ended = true;
+                break;
+            }
+            s.ff_stuffing = 1;
+            any = true;
+            t.trow = trow;
+            t.tcol = tcol;
+            batch.push_back(std::move(t));
+            s.seek(save + 4);
+            tcol += s.tile_width;
+            if (tcol >= s.stored_width) {
+                tcol = 0;
+                trow += s.tile_length;
             }
         }
-        // A stream smaller than its tile leaves the tile's last rows empty.
-        if (r < tile_rows) count_undecodable(s);
-        s.seek(save + 4);
-        release_ljpeg(jh);
-        tcol += s.tile_width;
-        if (tcol >= s.stored_width) {
-            tcol = 0;
-            trow += s.tile_length;
+
+        const int64_t jobs = static_cast<int64_t>(batch.size());
+#pragma omp parallel for schedule(dynamic) if (side_by_side && jobs > 1)
+        for (int64_t i = 0; i < jobs; ++i) decode_tile(s, L, batch[size_t(i)]);
+
+        // Errors in file order, as one tile after the other would count them.
+        for (const TileJob& t : batch) {
+            s.short_read_count += t.in.errors;
+            if (t.short_stream) count_undecodable(s);
         }
+        // Not a lossless stream (or no stream at all): the tiles from here on stay empty.
+        if (ended) count_undecodable(s);
     }
+    if (any) reset_bits(s);
 }
 
 }  // namespace ostel::core
