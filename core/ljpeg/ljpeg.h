@@ -17,8 +17,8 @@ namespace ostel::core {
 struct LjpegBits {
     const uint8_t* data = nullptr;
     size_t pos = 0, end = 0;
-    uint64_t buffer = 0;
-    int count = 0;  // valid bits; negative once the data ran out
+    uint64_t buffer = 0;  // the valid bits from the top down, zeros below them
+    int count = 0;        // valid bits; negative once the data ran out
     bool marker = false;
     bool stuffing = true;
 };

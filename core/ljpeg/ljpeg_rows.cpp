@@ -30,15 +30,10 @@ inline bool refill_bulk(LjpegBits& b) {
     std::memcpy(&x, b.data + b.pos, 8);
     x = __builtin_bswap64(x);
     const int take = (64 - b.count) >> 3;
-    if (take >= 8) {
-        if (b.stuffing && has_ff_byte(x)) return false;
-        b.buffer = x;
-    } else {
-        const uint64_t taken = x >> (64 - 8 * take);
-        // The bytes not taken are zeroed: only the taken ones may not be 0xFF.
-        if (b.stuffing && has_ff_byte(taken << (64 - 8 * take))) return false;
-        b.buffer = (b.buffer << (8 * take)) | taken;
-    }
+    // The bytes not taken are zeroed: only the taken ones may not be 0xFF.
+    const uint64_t taken = x & (~uint64_t(0) << (64 - 8 * take));
+    if (b.stuffing && has_ff_byte(taken)) return false;
+    b.buffer |= taken >> b.count;
     b.count += 8 * take;
     b.pos += static_cast<size_t>(take);
     return true;
@@ -58,7 +53,7 @@ inline bool refill_bulk(LjpegBits& b) {
                 return;
             }
         }
-        b.buffer = (b.buffer << 8) | c;
+        b.buffer |= uint64_t(c) << (56 - b.count);
         b.count += 8;
     }
 }
@@ -68,11 +63,14 @@ inline void refill(LjpegBits& b) {
     if (!refill_bulk(b)) refill_bytes(b);
 }
 
-// The next n (1..16) bits with zeros for bits past the end of the data.
-inline unsigned peek(const LjpegBits& b, int n) {
-    if (b.count >= n) return static_cast<unsigned>(b.buffer >> (b.count - n)) & ((1u << n) - 1);
-    if (b.count <= 0) return 0;
-    return static_cast<unsigned>(b.buffer << (n - b.count)) & ((1u << n) - 1);
+// The next n (1..16) bits, with zeros for bits past the end of the data:
+// the bits below the valid ones are always zero.
+inline unsigned peek(const LjpegBits& b, int n) { return static_cast<unsigned>(b.buffer >> (64 - n)); }
+
+// Drops n (0..32) bits; the count goes below zero when fewer were left.
+inline void consume(LjpegBits& b, int n) {
+    b.buffer <<= n;
+    b.count -= n;
 }
 
 // One difference, with the same results and error counting as
@@ -83,7 +81,7 @@ inline unsigned peek(const LjpegBits& b, int n) {
     const int max = table[0];
     if (max > 0 && b.count >= 0) {
         const uint16_t entry = table[1 + peek(b, max)];
-        b.count -= entry >> 8;
+        consume(b, entry >> 8);
         if (b.count < 0) ++errors;
         len = entry & 0xFF;
     }
@@ -96,7 +94,7 @@ inline unsigned peek(const LjpegBits& b, int n) {
     unsigned value = 0;
     if (b.count >= 0) {
         value = peek(b, len);
-        b.count -= len;
+        consume(b, len);
         if (b.count < 0) ++errors;
     }
     return extend(value, len);
@@ -156,13 +154,13 @@ const FastDiff kAllSlow[1 << kFastBits] = {};
                            int& errors) {
     if (b.count < 32) refill(b);
     if (b.count >= kFastBits) {
-        const FastDiff e = fast[(b.buffer >> (b.count - kFastBits)) & ((1u << kFastBits) - 1)];
+        const FastDiff e = fast[b.buffer >> (64 - kFastBits)];
         if (e.used) {
-            b.count -= e.used;
+            consume(b, e.used);
             if (e.extra == 0) return e.diff;
             const int len = e.extra;
             const unsigned value = peek(b, len);
-            b.count -= len;
+            consume(b, len);
             if (b.count < 0) ++errors;
             return extend(value, len);
         }
