@@ -150,8 +150,8 @@ const FastDiff kAllSlow[1 << kFastBits] = {};
 // One difference, through the combined lookup while a whole window of real
 // bits is buffered, otherwise through next_difference. Both give the same
 // results and error counts.
-[[gnu::always_inline]] inline int fast_difference(LjpegBits& b, const FastDiff* fast, const uint16_t* table, bool long_reads,
-                           int& errors) {
+[[gnu::always_inline]] inline int fast_difference(LjpegBits& b, const FastDiff* fast, const uint16_t* table,
+                                                  bool long_reads, int& errors) {
     if (b.count < 32) refill(b);
     if (b.count >= kFastBits) {
         const FastDiff e = fast[b.buffer >> (64 - kFastBits)];
@@ -267,10 +267,13 @@ const uint16_t* decode_ljpeg_row(LjpegSource& in, int jrow, LjpegHeader& jh) {
             seen |= v;
         }
         if (clrs == 2) {
+            // Two components, as most cameras write them.
             for (size_t i = 2; i < line; i += 2) {
-                const uint16_t v0 = static_cast<uint16_t>(out[i - 2] + fast_difference(b, fast[0], tab[0], long_reads, errors));
+                const int d0 = fast_difference(b, fast[0], tab[0], long_reads, errors);
+                const uint16_t v0 = static_cast<uint16_t>(out[i - 2] + d0);
                 out[i] = v0;
-                const uint16_t v1 = static_cast<uint16_t>(out[i - 1] + fast_difference(b, fast[1], tab[1], long_reads, errors));
+                const int d1 = fast_difference(b, fast[1], tab[1], long_reads, errors);
+                const uint16_t v1 = static_cast<uint16_t>(out[i - 1] + d1);
                 out[i + 1] = v1;
                 seen |= v0 | v1;
             }
