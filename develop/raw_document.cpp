@@ -276,6 +276,7 @@ int RawDocument::load_raw_checked() {
     core::balance_and_scale(s);
     core::prepare_for_interpolation(s);
     progress(15);
+    offer_quick_picture(s, fold_colours);
 
     // Full-colour data (three samples per pixel, or no filter pattern) is
     // neither demosaiced nor refined.

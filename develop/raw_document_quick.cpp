@@ -1,0 +1,145 @@
+// The quick first picture of a load: developed from the two-by-two sensor
+// cells right after decoding, while demosaicing and refinement still lie
+// ahead.
+#include <algorithm>
+#include <array>
+#include <new>
+#include <stdexcept>
+#include <utility>
+
+#include "core/processing/preprocess.h"
+#include "core/session/core_failure.h"
+#include "core/session/decoder_session.h"
+#include "develop/geometry.h"
+#include "develop/raw_document.h"
+
+namespace ostel::develop {
+
+namespace {
+
+// Colours of the four sites of the cells starting at each even row (the
+// pattern repeats every eight rows and two columns), site order top-left,
+// top-right, bottom-left, bottom-right. False when some cell lacks one of
+// the sensor's colours: then there is no one-pixel-per-cell picture.
+bool cell_colours(const core::DecoderSession& s, std::array<std::array<int, 4>, 4>& colours) {
+    for (int pair = 0; pair < 4; ++pair) {
+        unsigned present = 0;
+        for (int site = 0; site < 4; ++site) {
+            const int c = s.filter_color(2 * pair + site / 2, site % 2);
+            colours[size_t(pair)][size_t(site)] = c;
+            present |= 1u << c;
+        }
+        if (present != (1u << s.color_count) - 1) return false;
+    }
+    return true;
+}
+
+// The window the picture is fitted into, in screen pixels.
+std::pair<int, int> window_of(const Viewport& v) {
+    if (v.scale_down <= 0) return {v.width, v.height};
+    const int64_t k = v.scale_down;
+    return {int((int64_t(std::max(v.width, 1)) + k - 1) / k), int((int64_t(std::max(v.height, 1)) + k - 1) / k)};
+}
+
+}  // namespace
+
+void RawDocument::offer_quick_picture(core::DecoderSession& s, bool fold_colours) {
+    if (!quick_picture_ || !screen_develop_ || !viewport_) return;
+    // Full-colour data needs no demosaicing, and turned or stretched
+    // sensors have no cell grid in the picture's geometry.
+    if (s.samples_per_pixel == 3 || s.cfa_pattern <= 1 || s.half_grid != 0 || diagonal_ ||
+        has_half_height_pixels(shooting_.make, shooting_.model))
+        return;
+    if (s.color_count != 3 && s.color_count != 4) return;
+    std::array<std::array<int, 4>, 4> colours{};
+    if (!cell_colours(s, colours)) return;
+    const int cw = width_ / 2, ch = height_ / 2;
+    const size_t stride = size_t(s.image_width);
+    if (cw < 1 || ch < 1 || s.image_width < width_ || s.image.size() < stride * size_t(height_)) return;
+
+    try {
+        // One pixel per cell, each colour the mean of its sites.
+        core::LargeBuffer<core::Pixel4> cells(size_t(cw) * size_t(ch), core::Pixel4{});
+        const int colour_count = s.color_count;
+#pragma omp parallel for schedule(static)
+        for (int r = 0; r < ch; ++r) {
+            const std::array<int, 4>& site_colour = colours[size_t(r & 3)];
+            const core::Pixel4* top = s.image.data() + size_t(2 * r) * stride;
+            const core::Pixel4* bottom = top + stride;
+            core::Pixel4* out = cells.data() + size_t(r) * size_t(cw);
+            for (int c = 0; c < cw; ++c) {
+                const core::Pixel4* sites[4] = {top + 2 * c, top + 2 * c + 1, bottom + 2 * c, bottom + 2 * c + 1};
+                uint32_t sum[4] = {}, count[4] = {};
+                for (int k = 0; k < 4; ++k) {
+                    const int colour = site_colour[size_t(k)];
+                    sum[colour] += (*sites[k])[size_t(colour)];
+                    ++count[colour];
+                }
+                for (int k = 0; k < colour_count; ++k)
+                    out[c][size_t(k)] = uint16_t((sum[k] + count[k] / 2) / count[k]);
+            }
+        }
+        // Clipped highlights are blended per pixel, as the full picture's
+        // are after demosaicing; the core runs on the session's image.
+        std::swap(s.image, cells);
+        core::blend_clipped_highlights(s);
+        std::swap(s.image, cells);
+
+        // One pixel per cell in linear planes; the whole-image statistics
+        // (automatic white balance, levels, fill light) come from these, as
+        // the full picture's come from every pixel.
+        RgbPlanes cell_planes;
+        cell_planes.resize(cw, ch, size_t(cw) * size_t(ch));
+        float fold[3][4];
+        for (int i = 0; i < 3; ++i)
+            for (int k = 0; k < 4; ++k) fold[i][k] = s.cam_to_out[i][k];
+        const int64_t count = int64_t(cw) * int64_t(ch);
+#pragma omp parallel for schedule(static)
+        for (int64_t n = 0; n < count; ++n) {
+            const core::Pixel4& px = cells[size_t(n)];
+            for (int i = 0; i < 3; ++i) {
+                if (!fold_colours) {
+                    cell_planes[i][size_t(n)] = px[size_t(i)];
+                    continue;
+                }
+                // Folded and clipped per pixel, as the full planes are.
+                float v = 0;
+                for (int k = 0; k < 4; ++k) v += fold[i][k] * float(px[size_t(k)]);
+                cell_planes[i][size_t(n)] = std::min(std::max(v, 0.0f), 65535.0f);
+            }
+        }
+        core::LargeBuffer<core::Pixel4>().swap(cells);
+
+        // Reduced by block means to the fit of the window: a picture pixel
+        // of m x m cells stands for 2m x 2m image pixels.
+        const auto [window_w, window_h] = window_of(*viewport_);
+        const int m = std::max(1, fit_scale_down(window_w, window_h) / 2);
+        RgbPlanes reduced;
+        if (m > 1) reduced = downscale_planes(cell_planes, m);
+        const RgbPlanes& small = m > 1 ? reduced : cell_planes;
+        const int sw = small.width, sh = small.height;
+
+        // The develop of a reduced screen image, with nothing kept for the
+        // document's own runs.
+        DevelopRecipe rc = make_recipe(white_balance_for(cell_planes, 2), true, cell_planes, false);
+        if (rc.screen_transform) rc.transform = rc.screen_transform;
+        ScreenImage picture;
+        picture.scale_down = 2 * m;
+        picture.width = sw, picture.height = sh;
+        picture.image_width = std::min(sw * 2 * m, width_), picture.image_height = std::min(sh * 2 * m, height_);
+        picture.rgb.assign(size_t(sw) * size_t(sh) * 3, 0);
+        develop_area(rc, small, 0, 0, sw, sh, picture.rgb.data());
+        const bool warnings = control(tag::kWarnings) != 0;
+        picture.pixels.assign(size_t(sw) * size_t(sh) * 4, 0);
+        for (int r = 0; r < sh; ++r)
+            display_span(picture.rgb.data() + size_t(r) * size_t(sw) * 3, size_t(sw), warnings,
+                         picture.pixels.data() + size_t(r) * size_t(sw) * 4);
+        quick_picture_(picture);
+    } catch (const core::CoreFailure&) {
+    } catch (const std::bad_alloc&) {
+    } catch (const std::length_error&) {
+    }
+    // Without it the full picture simply comes first.
+}
+
+}  // namespace ostel::develop
