@@ -3,6 +3,8 @@
 // ahead.
 #include <algorithm>
 #include <array>
+#include <iterator>
+#include <memory>
 #include <new>
 #include <stdexcept>
 #include <utility>
@@ -58,57 +60,71 @@ void RawDocument::offer_quick_picture(core::DecoderSession& s, bool fold_colours
     if (cw < 1 || ch < 1 || s.image_width < width_ || s.image.size() < stride * size_t(height_)) return;
 
     try {
-        // One pixel per cell, each colour the mean of its sites.
-        core::LargeBuffer<core::Pixel4> cells(size_t(cw) * size_t(ch), core::Pixel4{});
-        const int colour_count = s.color_count;
-#pragma omp parallel for schedule(static)
-        for (int r = 0; r < ch; ++r) {
-            const std::array<int, 4>& site_colour = colours[size_t(r & 3)];
-            const core::Pixel4* top = s.image.data() + size_t(2 * r) * stride;
-            const core::Pixel4* bottom = top + stride;
-            core::Pixel4* out = cells.data() + size_t(r) * size_t(cw);
-            for (int c = 0; c < cw; ++c) {
-                const core::Pixel4* sites[4] = {top + 2 * c, top + 2 * c + 1, bottom + 2 * c, bottom + 2 * c + 1};
-                uint32_t sum[4] = {}, count[4] = {};
-                for (int k = 0; k < 4; ++k) {
-                    const int colour = site_colour[size_t(k)];
-                    sum[colour] += (*sites[k])[size_t(colour)];
-                    ++count[colour];
-                }
-                for (int k = 0; k < colour_count; ++k)
-                    out[c][size_t(k)] = uint16_t((sum[k] + count[k] / 2) / count[k]);
-            }
-        }
-        // Clipped highlights are blended per pixel, as the full picture's
-        // are after demosaicing; the core runs on the session's image.
-        std::swap(s.image, cells);
-        core::blend_clipped_highlights(s);
-        std::swap(s.image, cells);
-
-        // One pixel per cell in linear planes; the whole-image statistics
-        // (automatic white balance, levels, fill light) come from these, as
-        // the full picture's come from every pixel.
+        // One pixel per cell in linear planes, each colour the mean of its
+        // sites; the whole-image statistics (automatic white balance,
+        // levels, fill light) come from these, as the full picture's come
+        // from every pixel. Clipped highlights are blended per cell, as the
+        // full picture's are per pixel after demosaicing: each thread runs
+        // the core's blend on a session of its own that holds one row of
+        // cells. Row buffers keep the temporary memory small, so the load
+        // peaks no higher than without the picture.
         RgbPlanes cell_planes;
         cell_planes.resize(cw, ch, size_t(cw) * size_t(ch));
         float fold[3][4];
         for (int i = 0; i < 3; ++i)
             for (int k = 0; k < 4; ++k) fold[i][k] = s.cam_to_out[i][k];
-        const int64_t count = int64_t(cw) * int64_t(ch);
-#pragma omp parallel for schedule(static)
-        for (int64_t n = 0; n < count; ++n) {
-            const core::Pixel4& px = cells[size_t(n)];
-            for (int i = 0; i < 3; ++i) {
-                if (!fold_colours) {
-                    cell_planes[i][size_t(n)] = px[size_t(i)];
-                    continue;
+        const int colour_count = s.color_count;
+        bool out_of_memory = false;
+#pragma omp parallel
+        {
+            // Nothing may be thrown out of a parallel region.
+            std::unique_ptr<core::DecoderSession> row_session;
+            try {
+                row_session = std::make_unique<core::DecoderSession>();
+                row_session->color_count = colour_count;
+                std::copy(std::begin(s.daylight_mul), std::end(s.daylight_mul), std::begin(row_session->daylight_mul));
+                row_session->image.assign(size_t(cw), core::Pixel4{});
+            } catch (const std::bad_alloc&) {
+                row_session.reset();
+#pragma omp atomic write
+                out_of_memory = true;
+            }
+#pragma omp for schedule(static)
+            for (int r = 0; r < ch; ++r) {
+                if (!row_session) continue;
+                core::DecoderSession& row = *row_session;
+                const std::array<int, 4>& site_colour = colours[size_t(r & 3)];
+                const core::Pixel4* top = s.image.data() + size_t(2 * r) * stride;
+                const core::Pixel4* bottom = top + stride;
+                for (int c = 0; c < cw; ++c) {
+                    const core::Pixel4* sites[4] = {top + 2 * c, top + 2 * c + 1, bottom + 2 * c, bottom + 2 * c + 1};
+                    uint32_t sum[4] = {}, count[4] = {};
+                    for (int k = 0; k < 4; ++k) {
+                        const int colour = site_colour[size_t(k)];
+                        sum[colour] += (*sites[k])[size_t(colour)];
+                        ++count[colour];
+                    }
+                    for (int k = 0; k < colour_count; ++k)
+                        row.image[size_t(c)][size_t(k)] = uint16_t((sum[k] + count[k] / 2) / count[k]);
                 }
-                // Folded and clipped per pixel, as the full planes are.
-                float v = 0;
-                for (int k = 0; k < 4; ++k) v += fold[i][k] * float(px[size_t(k)]);
-                cell_planes[i][size_t(n)] = std::min(std::max(v, 0.0f), 65535.0f);
+                core::blend_clipped_highlights(row);
+                const size_t at = size_t(r) * size_t(cw);
+                for (int c = 0; c < cw; ++c) {
+                    const core::Pixel4& px = row.image[size_t(c)];
+                    for (int i = 0; i < 3; ++i) {
+                        if (!fold_colours) {
+                            cell_planes[i][at + size_t(c)] = px[size_t(i)];
+                            continue;
+                        }
+                        // Folded and clipped per pixel, as the full planes are.
+                        float v = 0;
+                        for (int k = 0; k < 4; ++k) v += fold[i][k] * float(px[size_t(k)]);
+                        cell_planes[i][at + size_t(c)] = std::min(std::max(v, 0.0f), 65535.0f);
+                    }
+                }
             }
         }
-        core::LargeBuffer<core::Pixel4>().swap(cells);
+        if (out_of_memory) return;
 
         // Reduced by block means to the fit of the window: a picture pixel
         // of m x m cells stands for 2m x 2m image pixels.
