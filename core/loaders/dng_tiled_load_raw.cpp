@@ -38,7 +38,7 @@ bool decode_tile(DecoderSession& s, const uint8_t* data, size_t size, const DngT
         case 1: return decode_plain_tile(data, size, layout, tile, why);
         case 8: case 32946: return decode_deflate_tile(data, size, layout, tile, why);
         case 34892: return decode_dct_jpeg_tile(data, size, tile, why);
-        case 52546: return decode_jpeg_xl_tile(data, size, tile, why);
+        case 52546: return decode_jpeg_xl_tile(data, size, layout, tile, why);
         default: why = "compression " + std::to_string(s.compression); return false;
     }
 }
