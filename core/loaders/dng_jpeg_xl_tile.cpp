@@ -1,13 +1,13 @@
 // JPEG XL tiles. The stream's header is checked against the directory's
-// tile before any pixel buffer exists: the image must have the tile's size
-// and one channel per sample, so nothing is allocated on the stream's word.
-// The decoder runs on the calling thread (no parallel runner), so the
-// result cannot depend on the number of threads.
+// tile before the decoder reads any frame: the image must have the tile's
+// size (itself bounded) and one channel per sample, so what the decoder
+// allocates for pixels follows the tile, not the stream's word. The decoder
+// runs on the calling thread (no parallel runner), so the result cannot
+// depend on the number of threads.
 #include <jxl/decode.h>
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <memory>
 
 #include "core/loaders/dng_tile_codecs.h"
@@ -15,43 +15,6 @@
 namespace ostel::core {
 
 namespace {
-
-// What the decoder may hold besides the pixels it hands over: a generous
-// multiple of the tile (it keeps a few planes of its own per channel) plus
-// a fixed allowance for tables and small images.
-constexpr uint64_t kBaseAllowance = uint64_t(64) << 20;
-constexpr uint64_t kBytesPerTileSample = 64;
-
-// Counts what the decoder allocates through its memory manager and refuses
-// what would pass the cap. Each block carries its size in front of it.
-struct CappedMemory {
-    uint64_t cap = 0;
-    uint64_t used = 0;
-    bool refused = false;
-};
-
-constexpr size_t kBlockHeader = 64;  // keeps the caller's block aligned as malloc's would be
-
-void* capped_alloc(void* opaque, size_t size) {
-    auto* memory = static_cast<CappedMemory*>(opaque);
-    if (size > memory->cap - std::min(memory->cap, memory->used + kBlockHeader)) {
-        memory->refused = true;
-        return nullptr;
-    }
-    auto* block = static_cast<unsigned char*>(std::malloc(size + kBlockHeader));
-    if (!block) return nullptr;
-    *reinterpret_cast<size_t*>(block) = size;
-    memory->used += size + kBlockHeader;
-    return block + kBlockHeader;
-}
-
-void capped_free(void* opaque, void* address) {
-    if (!address) return;
-    auto* memory = static_cast<CappedMemory*>(opaque);
-    unsigned char* block = static_cast<unsigned char*>(address) - kBlockHeader;
-    memory->used -= *reinterpret_cast<size_t*>(block) + kBlockHeader;
-    std::free(block);
-}
 
 struct DecoderDeleter {
     void operator()(JxlDecoder* decoder) const { JxlDecoderDestroy(decoder); }
@@ -116,11 +79,7 @@ bool decode_jpeg_xl_tile(const uint8_t* data, size_t size, const DngTileLayout& 
         why = "no JPEG XL data";
         return false;
     }
-    const uint64_t tile_samples = uint64_t(l.width) * uint64_t(l.height) * uint64_t(l.samples);
-    CappedMemory memory;
-    memory.cap = kBaseAllowance + kBytesPerTileSample * tile_samples;
-    const JxlMemoryManager manager{&memory, capped_alloc, capped_free};
-    const std::unique_ptr<JxlDecoder, DecoderDeleter> decoder(JxlDecoderCreate(&manager));
+    const std::unique_ptr<JxlDecoder, DecoderDeleter> decoder(JxlDecoderCreate(nullptr));
     JxlDecoder* dec = decoder.get();
     if (!dec || JxlDecoderSubscribeEvents(dec, JXL_DEC_BASIC_INFO | JXL_DEC_FULL_IMAGE) != JXL_DEC_SUCCESS ||
         JxlDecoderSetKeepOrientation(dec, JXL_TRUE) != JXL_DEC_SUCCESS ||
@@ -200,9 +159,7 @@ bool decode_jpeg_xl_tile(const uint8_t* data, size_t size, const DngTileLayout& 
             why = "JPEG XL data cut short";
             return false;
         } else {
-            why = memory.refused ? "JPEG XL data needs more memory than its tile allows"
-                  : status == JXL_DEC_SUCCESS ? "JPEG XL data holds no image"
-                                              : "JPEG XL data not readable";
+            why = status == JXL_DEC_SUCCESS ? "JPEG XL data holds no image" : "JPEG XL data not readable";
             return false;
         }
     }
