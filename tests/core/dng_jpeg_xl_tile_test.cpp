@@ -25,7 +25,7 @@ std::vector<float> test_values(const JxlImage& image) {
     for (int y = 0; y < image.height; ++y)
         for (int x = 0; x < image.width; ++x)
             for (int k = 0; k < image.channels; ++k) {
-                const uint32_t hash = uint32_t(x * 73856093) ^ uint32_t(y * 19349663) ^ uint32_t(k * 83492791);
+                const uint32_t hash = (uint32_t(x) * 73856093u) ^ (uint32_t(y) * 19349663u) ^ (uint32_t(k) * 83492791u);
                 const double smooth = 0.5 + 0.45 * std::sin(0.21 * x + 0.13 * y + k);
                 double f = (x + y + k) % 17 == 0 ? double(hash % 1000) / 999.0 : smooth;
                 if (x == 0 && y == 0) f = 0;
