@@ -95,6 +95,19 @@ TEST(UndecodableData, JpegXlTilesOfAnotherSizeThanTheDirectorySaysAreCounted) {
     }
 }
 
+TEST(UndecodableData, JpegXlTilesOfIntegersDeeperThan16BitsAreRefusedWithTheReason) {
+    std::vector<uint8_t> file = simulated(Format::dng_jxl);
+    // BitsPerSample (258), SHORT, count 1: 16 becomes 24.
+    ASSERT_EQ(replace_all(file, {0x02, 0x01, 0x03, 0x00, 0x01, 0x00, 0x00, 0x00, 0x10, 0x00},
+                          {0x02, 0x01, 0x03, 0x00, 0x01, 0x00, 0x00, 0x00, 0x18, 0x00}),
+              1);
+    DecoderSession s;
+    s.input = ostel::core::ByteSource(std::move(file));
+    ostel::core::decode(s);
+    EXPECT_EQ(s.raw_count, 0);
+    EXPECT_EQ(s.refusal_reason, "DNG JPEG XL data deeper than 16 bits cannot be decoded");
+}
+
 TEST(UndecodableData, UncompressedDataRunningPastTheFileEndIsCounted) {
     // The strip offset moved so close to the end of the file that only 100
     // bytes of the image data could be there.
