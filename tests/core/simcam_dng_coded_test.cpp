@@ -197,7 +197,9 @@ TEST(SimcamDngCoded, TilesDecodedSideBySideGiveTheSameImageAndCountsAsOneByOne) 
     DecoderSession one, many;
     omp_set_num_threads(1);
     decode_bytes(one, file);
-    omp_set_num_threads(5);
+    // No more threads than the runtime's default: records of threads added
+    // past it are kept until exit, which the leak checker reports.
+    omp_set_num_threads(std::max(2, threads));
     decode_bytes(many, file);
     omp_set_num_threads(threads);
     ASSERT_NE(one.raw_count, 0);
