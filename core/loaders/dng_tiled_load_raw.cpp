@@ -22,8 +22,10 @@ namespace {
 // More tiles than this cannot belong to an image of the allowed size.
 constexpr int64_t kMaxTiles = int64_t(1) << 20;
 
-// Samples of the tiles decoded side by side before they are placed (a
-// single larger tile makes a batch of its own).
+// Tiles decoded side by side before they are placed: at most this many,
+// of at most this many samples together (a single larger tile makes a
+// batch of its own).
+constexpr size_t kBatchTiles = 256;
 constexpr int64_t kBatchSamples = int64_t(1) << 25;
 
 // One tile's data, where it goes, and what decoding it gave.
@@ -127,7 +129,8 @@ void dng_tiled_load_raw(DecoderSession& s) {
         // threads decoded them.
         std::vector<TileJob> jobs;
         int64_t batch_samples = 0;
-        for (size_t i = first; i < offsets.size() && (jobs.empty() || batch_samples < kBatchSamples); ++i) {
+        for (size_t i = first;
+             i < offsets.size() && jobs.size() < kBatchTiles && (jobs.empty() || batch_samples < kBatchSamples); ++i) {
             TileJob job;
             job.y0 = int64_t(i) / across * tile_rows;
             job.x0 = int64_t(i) % across * layout.width;
