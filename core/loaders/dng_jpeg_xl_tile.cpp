@@ -22,7 +22,8 @@ struct DecoderDeleter {
 
 bool layout_readable(const DngTileLayout& l, std::string& why) {
     // Integer codes come back through 32-bit floats, exact up to 16 bits.
-    const bool depth_ok = l.floating_point ? (l.bits == 16 || l.bits == 24 || l.bits == 32) : (l.bits >= 1 && l.bits <= 16);
+    const bool depth_ok =
+        l.floating_point ? (l.bits == 16 || l.bits == 24 || l.bits == 32) : (l.bits >= 1 && l.bits <= 16);
     if (!depth_ok) {
         why = std::string("JPEG XL tile of ") + (l.floating_point ? "floating-point" : "integer") + " samples of " +
               std::to_string(l.bits) + " bits";

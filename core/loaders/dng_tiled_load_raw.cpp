@@ -156,7 +156,8 @@ void dng_tiled_load_raw(DecoderSession& s) {
             // Nothing may leave a parallel region by an exception: it is
             // kept and thrown again once the batch is done.
             try {
-                job.decoded = decode_tile(compression, data + job.at, size_t(job.length), job.layout, job.tile, job.why);
+                job.decoded =
+                    decode_tile(compression, data + job.at, size_t(job.length), job.layout, job.tile, job.why);
             } catch (...) {
                 job.failure = std::current_exception();
             }
@@ -169,7 +170,9 @@ void dng_tiled_load_raw(DecoderSession& s) {
             }
             if (job.cut) ++s.short_read_count;
             if (!job.decoded) {
-                if (!told) std::cerr << s.file_name << (s.file_name.empty() ? "" : ": ") << "DNG tile not decoded: " << job.why << "\n";
+                if (!told)
+                    std::cerr << s.file_name << (s.file_name.empty() ? "" : ": ") << "DNG tile not decoded: " << job.why
+                              << "\n";
                 told = true;
                 count_undecodable(s);
                 continue;

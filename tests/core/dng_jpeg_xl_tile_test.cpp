@@ -150,7 +150,8 @@ TEST(DngJpegXlTile, OverwrittenStreamsEndCleanly) {
     for (size_t at = 4; at < stream.size(); at += std::max<size_t>(1, stream.size() / 40)) {
         for (const uint8_t fill : {uint8_t(0x00), uint8_t(0xFF)}) {
             std::vector<uint8_t> bad = stream;
-            std::fill(bad.begin() + std::ptrdiff_t(at), bad.begin() + std::ptrdiff_t(std::min(at + 16, bad.size())), fill);
+            const size_t end = std::min(at + 16, bad.size());
+            std::fill(bad.begin() + std::ptrdiff_t(at), bad.begin() + std::ptrdiff_t(end), fill);
             DngTile tile;
             std::string why;
             if (ostel::core::decode_jpeg_xl_tile(bad.data(), bad.size(), layout_of(image), tile, why)) {

@@ -130,7 +130,8 @@ std::vector<uint8_t> jxl_tile(const Mosaic& m, const Camera& cam, int tx, int ty
     for (int r = 0; r < kTile; ++r)
         for (int c = 0; c < kTile; ++c)
             for (int k = 0; k < m.samples; ++k)
-                codes.push_back(float(m.sample(std::min(ty * kTile + r, m.height - 1), std::min(tx * kTile + c, m.width - 1), k)));
+                codes.push_back(
+                    float(m.sample(std::min(ty * kTile + r, m.height - 1), std::min(tx * kTile + c, m.width - 1), k)));
     JxlImage image;
     image.width = image.height = kTile;
     image.channels = m.samples;
