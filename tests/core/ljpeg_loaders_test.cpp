@@ -4,6 +4,7 @@
 
 #include <omp.h>
 
+#include <algorithm>
 #include <chrono>
 
 #include "core/ljpeg/ljpeg.h"
@@ -417,10 +418,11 @@ TEST(LjpegLoaders, TilesDecodedSideBySideGiveTheSameImageAndCounts) {
     EXPECT_EQ(tile_value(4 * 3 + 3, 4 * 2 + 3), 132);
     EXPECT_EQ(tile_value(4 * 3, 4 * 3), 0);  // the refused tile
     EXPECT_EQ(tile_value(19, 39), 0);
-    for (int threads : {2, 4}) {
-        const Result many = decode_with(threads);
-        EXPECT_EQ(many.errors, one.errors) << threads;
-        EXPECT_EQ(many.end, one.end) << threads;
-        EXPECT_EQ(many.mosaic, one.mosaic) << threads;
-    }
+    // No more threads than the runtime's default (at least two): records of
+    // threads added past it are kept until exit, which the leak checker reports.
+    const int threads = std::max(2, omp_get_max_threads());
+    const Result many = decode_with(threads);
+    EXPECT_EQ(many.errors, one.errors) << threads;
+    EXPECT_EQ(many.end, one.end) << threads;
+    EXPECT_EQ(many.mosaic, one.mosaic) << threads;
 }
