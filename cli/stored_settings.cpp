@@ -42,6 +42,7 @@ double StoredControls::value(int tag) const {
     if (given_.values().count(tag)) return given_.value(tag);
     const auto stored = stored_.find(tag);
     if (stored != stored_.end()) return stored->second;
+    if (tag == develop::tag::kExposure && file_exposure_) return *file_exposure_;
     const auto fallback = defaults_.find(tag);
     return fallback != defaults_.end() ? fallback->second : given_.value(tag);
 }

@@ -1,7 +1,9 @@
 #pragma once
 // The settings database as the command line uses it: only when asked, read
 // through the same control tags as the convert options.
+#include <map>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -32,6 +34,8 @@ public:
     double value(int tag) const override;
     std::string text(int tag) const override { return given_.text(tag); }
     void set_white_balance_sliders(double red, double blue) override { given_.set_white_balance_sliders(red, blue); }
+    // Below an --exposure option and a stored position, above the default.
+    void offer_file_exposure(int position) override { file_exposure_ = position; }
 
     bool has_control(int tag) const override { return true; }
     int position(int tag) const override { return int(value(tag)); }
@@ -46,6 +50,7 @@ private:
     develop::MapControlSource given_;
     std::map<int, double> defaults_;
     std::map<int, int> stored_;
+    std::optional<int> file_exposure_;
     std::vector<double> decoded_with_;
 };
 

@@ -19,6 +19,11 @@ public:
     // multiplier (a white-balance pick); sources that cannot be written
     // ignore it.
     virtual void set_white_balance_sliders(double red, double blue) {}
+    // The exposure position the file itself suggests (a DNG's baseline
+    // exposure), offered when a file opens for the first time, with no
+    // positions stored for it. A source takes it where nobody chose an
+    // exposure; sources that cannot be written ignore it.
+    virtual void offer_file_exposure(int position) {}
 };
 
 // A ControlSource over a map; tags not in the map give the initial positions.

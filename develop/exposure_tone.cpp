@@ -1,3 +1,5 @@
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 
 #include "develop/tone.h"
@@ -9,6 +11,19 @@ double exposure_factor(double v) {
     if (v > 0) return 1.0 + 0.2 * v;
     if (v < 0) return 1.0 / (1.0 - 0.2 * v);
     return 1.0;
+}
+
+int exposure_position_for_stops(double stops) {
+    if (!std::isfinite(stops)) return 0;
+    constexpr int kLowest = -10, kHighest = 25;
+    // The factor is not linear in the position: compare in stops.
+    int best = 0;
+    double best_distance = std::fabs(stops);
+    for (int v = kLowest; v <= kHighest; ++v) {
+        const double distance = std::fabs(std::log2(exposure_factor(v)) - stops);
+        if (distance < best_distance) best = v, best_distance = distance;
+    }
+    return best;
 }
 
 void exposure_span(const float* const (&p)[3], size_t count, const std::array<double, 3>& gain, uint16_t* out) {

@@ -211,9 +211,20 @@ int RawDocument::load_raw_checked() {
     copy_from_session(s);
     if (new_file) {
         image_id_ = persistence::image_id(s);
+        bool exposure_stored = false;
         if (database_) {
             database_->RecordRawFile(image_id_, path_, shooting_.capture_text);
-            if (panel_) database_->LoadControls(image_id_, *panel_);
+            if (panel_) {
+                database_->LoadControls(image_id_, *panel_);
+                exposure_stored = database_->stored_controls(image_id_).count(tag::kExposure) != 0;
+            }
+        }
+        // A DNG says how much brighter than its data it is meant to be
+        // shown (phones store several stops of headroom): that is its
+        // exposure until the user or the stored positions say otherwise.
+        if (!exposure_stored && controls_ && shooting_.suggested_exposure != 0) {
+            const int position = exposure_position_for_stops(shooting_.suggested_exposure);
+            if (position != 0) controls_->offer_file_exposure(position);
         }
     }
     cfa_colours_ = s.corner_colors;

@@ -114,9 +114,9 @@ struct ShootingData {
     int data_errors = 0;        // reads the loader found short or corrupt: the image is incomplete
     int64_t capture_time = 0;   // seconds since 1970 in the camera's clock
     std::string capture_text;   // "YYYY-MM-DD hh:mm:ss", empty when unknown
-    // Exposure the file suggests, in stops (a DNG's baseline exposure): for
-    // the program to offer as the exposure default; not applied by itself,
-    // so that a DNG develops like the camera's own raw file unless asked.
+    // Exposure the file suggests, in stops (a DNG's baseline exposure). On
+    // the first open of a file it is offered to the controls as the
+    // exposure position (ControlSource::offer_file_exposure).
     double suggested_exposure = 0;
 };
 

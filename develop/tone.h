@@ -19,6 +19,10 @@ using Table16 = std::vector<uint16_t>;  // 65536 entries
 // Exposure factor f of the exposure slider: 1 + 0.2 v above 0,
 // 1 / (1 - 0.2 v) below. The pipeline multiplies by 1.6 f.
 double exposure_factor(double v);
+// The exposure slider position (-10..25) whose factor comes nearest to
+// 2^stops, for a file's suggested exposure in stops; beyond the slider's
+// ends, the end.
+int exposure_position_for_stops(double stops);
 
 // out[3 i + c] = trunc(clamp(plane_c[i] * exposure * multiplier_c, 0, 65535))
 // for the planes.width * planes.height pixels; `out` must hold three

@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <sstream>
 
@@ -235,6 +236,33 @@ TEST(Convert, OutputNamesAndSizes) {
     EXPECT_EQ(huge.code, kExitFailed);
     EXPECT_NE(huge.err.find("out of range"), std::string::npos) << huge.err;
     EXPECT_EQ(tiff_size(named), std::make_pair(80, 40));  // the earlier file stays
+}
+
+std::vector<uint8_t> file_bytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+TEST(Convert, DngBaselineExposureIsTheDefaultExposure) {
+    // A DNG meant to be shown one stop brighter than its data develops at
+    // exposure 5 (twice as bright) unless --exposure says otherwise.
+    TempFolder dir;
+    simcam::Camera cam = simcam::camera_for(simcam::Format::dng, 96, 64);
+    cam.baseline_exposure = 1.0;
+    const std::string dng = dir.file("bright.dng");
+    ASSERT_TRUE(simcam::save_file(dng, simcam::write_raw(simcam::Format::dng, simcam::render_mosaic(simcam::Scene{}, cam), cam)));
+    const struct {
+        std::vector<std::string> options;
+        std::string name;
+    } runs[] = {{{}, "default.tif"}, {{"--exposure", "5"}, "five.tif"}, {{"--exposure", "0"}, "zero.tif"}};
+    for (const auto& run : runs) {
+        std::vector<std::string> args = {dng, "-o", dir.file(run.name), "--format", "tiff16"};
+        args.insert(args.end(), run.options.begin(), run.options.end());
+        const Outcome o = convert(args);
+        ASSERT_EQ(o.code, kExitOk) << o.err;
+    }
+    EXPECT_EQ(file_bytes(dir.file("default.tif")), file_bytes(dir.file("five.tif")));
+    EXPECT_NE(file_bytes(dir.file("default.tif")), file_bytes(dir.file("zero.tif")));
 }
 
 TEST(Convert, CameraFileToJpegWithShootingData) {

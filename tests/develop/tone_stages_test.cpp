@@ -19,6 +19,14 @@ TEST(ExposureTest, FactorOfTheSlider) {
     for (const auto& c : cases) EXPECT_DOUBLE_EQ(exposure_factor(c.v), c.f) << c.v;
 }
 
+TEST(ExposureTest, PositionForAFilesSuggestedStops) {
+    // {stops, position}: the nearest factor in stops, the slider's ends
+    // beyond them, nothing for a value that is not a number.
+    const std::pair<double, int> cases[] = {{0.0, 0},  {1.0, 5},   {-1.0, -5}, {0.35, 1},  {0.25, 1},
+                                            {2.0, 15}, {2.67, 25}, {6.0, 25},  {-4.0, -10}, {std::nan(""), 0}};
+    for (const auto& [stops, position] : cases) EXPECT_EQ(exposure_position_for_stops(stops), position) << stops;
+}
+
 TEST(ExposureTest, ScalesTruncatesAndClampsEveryChannel) {
     RgbPlanes planes;
     planes.resize(3, 2, 6);

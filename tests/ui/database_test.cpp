@@ -8,6 +8,8 @@
 
 #include "persistence/settings_database.h"
 #include "ui/widgets/release_slider.h"
+#include "tools/simcam/formats.h"
+#include "tools/simcam/scene.h"
 #include "ui_test_support.h"
 
 using namespace ostel::ui;
@@ -96,6 +98,35 @@ private slots:
         QVERIFY(!common.isEmpty());
         QVERIFY(shown.copy(common) == developed.copy(common));
         QVERIFY(db.raw_file(id).has_value());
+    }
+
+    void dngExposureIsTheFirstPositionAndStoredOnesWin() {
+        // A DNG meant to be shown one stop brighter opens with the exposure
+        // slider at 5 (twice as bright); once the user moved it, the stored
+        // position comes back instead.
+        QTemporaryDir data;
+        ostel::persistence::SettingsDatabase db;
+        QVERIFY(db.open(data.path().toStdString()));
+        namespace sim = ostel::simcam;
+        sim::Camera cam = sim::camera_for(sim::Format::dng, 240, 160);
+        cam.baseline_exposure = 1.0;
+        const QString dng = data.filePath("bright.dng");
+        QVERIFY(sim::save_file(dng.toStdString(), sim::write_raw(sim::Format::dng, sim::render_mosaic(sim::Scene{}, cam), cam)));
+        {
+            Window w(db);
+            w.frame.openFile(dng);
+            QVERIFY(w.settle());
+            QVERIFY(w.last && w.last->loaded);
+            QCOMPARE(w.frame.position(tag::kExposure), 5);
+            auto* exposure = static_cast<ReleaseSlider*>(w.frame.control(300));
+            exposure->setValue(2);
+            QTest::mouseRelease(exposure, Qt::LeftButton);
+            QVERIFY(w.settle());
+        }
+        Window again(db);
+        again.frame.openFile(dng);
+        QVERIFY(again.settle());
+        QCOMPARE(again.frame.position(tag::kExposure), 2);
     }
 };
 

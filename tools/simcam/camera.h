@@ -59,6 +59,9 @@ struct Camera {
     // corners) is scaled by 1 - vignetting x r^2. DNG writers then store the
     // gain map that undoes it.
     double vignetting = 0;
+    // DNG: how many stops brighter than its data the picture is meant to be
+    // shown (0 writes no BaselineExposure).
+    double baseline_exposure = 0;
     // DNG: the frame to show, {top, left, height, width} in sensor sites;
     // a height of 0 writes no crop.
     std::array<int, 4> default_crop{};

@@ -71,6 +71,7 @@ std::vector<TiffEntry> dng_entries(const TiffWriter& w, const Camera& cam) {
         e.push_back(w.longs(50714, cells));
     }
     e.push_back(w.longs(50717, {static_cast<uint32_t>(cam.white)}));
+    if (cam.baseline_exposure != 0) e.push_back(w.srationals(50730, {cam.baseline_exposure}));
     if (cam.default_crop[2] > 0) {
         const auto& crop = cam.default_crop;
         e.push_back(w.longs(50719, {uint32_t(crop[1]), uint32_t(crop[0])}));  // across, then down

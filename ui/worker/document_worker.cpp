@@ -15,6 +15,7 @@
 #include <chrono>
 #include <ctime>
 #include <cstring>
+#include <optional>
 
 namespace ostel::ui {
 
@@ -29,7 +30,14 @@ public:
         develop::MapControlSource::set_white_balance_sliders(red, blue);
         moved = true;
     }
+    // A newly opened file's own exposure (a DNG's baseline exposure) when
+    // no positions are stored for it: the window's slider follows.
+    void offer_file_exposure(int position) override {
+        set(develop::tag::kExposure, position);
+        offered_exposure = position;
+    }
     bool moved = false;
+    std::optional<int> offered_exposure;
 };
 
 // The controls panel the settings database sees on the worker thread: the
@@ -311,6 +319,8 @@ void DocumentWorker::run() {
             result->iso = document.shooting().iso;
             result->orientation = document.shooting().orientation;
             result->restored = panel.restored;
+            if (controls.offered_exposure)
+                result->restored.emplace_back(develop::tag::kExposure, *controls.offered_exposure);
             result->white_balance_set = controls.moved;
             result->wb_red = controls.value(develop::tag::kWbRed);
             result->wb_blue = controls.value(develop::tag::kWbBlue);
