@@ -283,6 +283,8 @@ void dng_place_pixel(DecoderSession& s, int row, int col, const uint16_t*& curso
             unsigned v = *cursor;
             if (v < 4096) v = through_curve(s, v);
             s.bayer_store(row, col, static_cast<uint16_t>(v));
+        } else if (!s.masked_sums.areas.empty()) {
+            s.masked_sums.add(row + s.crop_top, col + s.crop_left, s.filter_color(row & 15, col & 15), *cursor);
         }
         cursor += s.raw_count;
     } else {
@@ -295,6 +297,9 @@ void dng_place_pixel(DecoderSession& s, int row, int col, const uint16_t*& curso
                     (*p)[c] = static_cast<uint16_t>(v);
                 }
             }
+        } else if (!s.masked_sums.areas.empty()) {
+            for (int c = 0; c < std::min(s.samples_per_pixel, 4); ++c)
+                s.masked_sums.add(row + s.crop_top, col + s.crop_left, c, cursor[c]);
         }
         cursor += s.samples_per_pixel;
     }
