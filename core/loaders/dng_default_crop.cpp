@@ -28,6 +28,7 @@ uint32_t shifted_pattern(uint32_t pattern, int rows, int cols) {
 }  // namespace
 
 void apply_dng_default_crop(DecoderSession& s) {
+    s.dng_frame = {0, 0, s.height, s.width};
     const TiffIfd& d = s.raw_directory;
     if (!s.dng_version || s.image.empty() || s.diagonal_width) return;
     // Both values are horizontal first, then vertical; they may be rationals.
@@ -69,6 +70,8 @@ void apply_dng_default_crop(DecoderSession& s) {
     } else if (s.cfa_pattern) {
         s.cfa_pattern = shifted_pattern(s.cfa_pattern, top, left);
     }
+    s.dng_frame.top = top;
+    s.dng_frame.left = left;
     s.width = width;
     s.height = height;
     s.image_width = new_image_width;

@@ -99,6 +99,20 @@ struct Target {
         }
     }
 
+    // List 3 once the image is demosaiced and cut to the default crop: its
+    // frame is still the active area.
+    static Target demosaiced(DecoderSession& session) {
+        Target t(session, 3);
+        const DecoderSession::ActiveFrame& f = session.dng_frame;
+        if (f.height >= f.top + session.height && f.width >= f.left + session.width && f.top >= 0 && f.left >= 0) {
+            t.top = f.top;
+            t.left = f.left;
+            t.height = f.height;
+            t.width = f.width;
+        }
+        return t;
+    }
+
     // The sample of plane `plane` at a position of the list's frame, or
     // null when the image has no such sample.
     uint16_t* at(int64_t row, int64_t col, int64_t plane) const { return at_site(row - top, col - left, plane); }
@@ -379,20 +393,39 @@ bool fix_vignette_radial(const Target& t, ParamReader& r) {
 }
 
 // Lens distortion: each output pixel samples the stored picture where the
-// lens put it. Only for pictures whose pixels hold every colour.
-bool warp_rectilinear(const Target& t, ParamReader& r) {
+// lens put it. Only for pictures whose pixels hold every colour: images
+// without a colour filter, or colour-filter images once demosaiced
+// (`full_colour`). The centre and the radius are those of the list's frame;
+// a sample the lens put outside the image takes the nearest edge.
+struct WarpParams {
+    uint32_t planes = 0;
+    double k[4][6] = {};  // radial k0..k3, then tangential, per plane
+    double cx_rel = 0.5, cy_rel = 0.5;
+
+    bool read(ParamReader& r) {
+        planes = r.u32();
+        if (planes == 0 || planes > 4) return false;
+        for (uint32_t p = 0; p < planes; ++p)
+            for (double& v : k[p]) v = r.f64();
+        cx_rel = r.f64();
+        cy_rel = r.f64();
+        return r.ok();
+    }
+};
+
+bool warp_rectilinear(const Target& t, ParamReader& r, bool full_colour) {
     DecoderSession& s = t.s;
-    if (s.cfa_pattern || s.half_grid || t.top || t.left) return false;
-    const uint32_t planes = r.u32();
-    if (planes == 0 || planes > 4) return false;
-    double k[4][6] = {};
-    for (uint32_t p = 0; p < planes; ++p)
-        for (double& v : k[p]) v = r.f64();
-    const double cx_rel = r.f64(), cy_rel = r.f64();
-    if (!r.ok()) return false;
+    if ((s.cfa_pattern && !full_colour) || s.half_grid) return false;
+    WarpParams params;
+    if (!params.read(r)) return false;
+    const uint32_t planes = params.planes;
+    const auto& k = params.k;
+    const double cx_rel = params.cx_rel, cy_rel = params.cy_rel;
     const int w = s.width, h = s.height;
-    const double cx = cx_rel * (w - 1), cy = cy_rel * (h - 1);
-    const double m = corner_distance(cx, cy, w - 1, h - 1);
+    if (w < 1 || h < 1 || s.image.size() < size_t(h) * size_t(s.image_width)) return false;
+    // Centre and radius in the frame; positions below are in the image.
+    const double cx = cx_rel * double(t.width - 1) - double(t.left), cy = cy_rel * double(t.height - 1) - double(t.top);
+    const double m = corner_distance(cx + double(t.left), cy + double(t.top), double(t.width - 1), double(t.height - 1));
     if (!(m > 0)) return false;
     const LargeBuffer<Pixel4>& src = s.image;
     LargeBuffer<Pixel4> out;
@@ -402,13 +435,20 @@ bool warp_rectilinear(const Target& t, ParamReader& r) {
         return false;
     }
     const int colours = std::min(s.color_count, 4);
+    // A second green of a three-colour sensor follows the green plane.
+    const auto coefficients = [&](int c) {
+        const uint32_t plane = c == 3 && s.cfa_pattern && s.four_color_rgb ? 1u : uint32_t(c);
+        return k[std::min<uint32_t>(plane, planes - 1)];
+    };
+    // Every output pixel is computed alone, so rows may run in parallel.
+#pragma omp parallel for schedule(static)
     for (int row = 0; row < h; ++row)
         for (int col = 0; col < w; ++col) {
             const double x = (col - cx) / m, y = (row - cy) / m;
             const double r2 = x * x + y * y;
             Pixel4& o = out[size_t(row) * size_t(s.image_width) + size_t(col)];
             for (int c = 0; c < colours; ++c) {
-                const double* kc = k[std::min<uint32_t>(uint32_t(c), planes - 1)];
+                const double* kc = coefficients(c);
                 const double f = kc[0] + r2 * (kc[1] + r2 * (kc[2] + r2 * kc[3]));
                 const double sx = cx + m * (x * f + kc[4] * 2 * x * y + kc[5] * (r2 + 2 * x * x));
                 const double sy = cy + m * (y * f + kc[5] * 2 * x * y + kc[4] * (r2 + 2 * y * y));
@@ -437,16 +477,21 @@ std::vector<uint8_t> read_opcode_bytes(DecoderSession& s, const TagRef& ref) {
     return bytes;
 }
 
-std::vector<std::string> apply_dng_opcodes(DecoderSession& s, const std::vector<uint8_t>& list, int list_number) {
+std::vector<std::string> apply_dng_opcodes(DecoderSession& s, const std::vector<uint8_t>& list, int list_number,
+                                           bool after_demosaic) {
     std::vector<std::string> left_out;
-    const Target target(s, list_number);
+    const Target target = after_demosaic ? Target::demosaiced(s) : Target(s, list_number);
+    // On colour-filter data the warps of list 3 wait for the demosaic.
+    const bool warp_waits = list_number == 3 && s.cfa_pattern && !after_demosaic;
     int64_t repair_work_left = kMaxRepairWork;
     ParamReader head(list.data(), list.size());
     const uint32_t count = head.u32();
+    if (!head.ok() && !after_demosaic) left_out.push_back("a damaged opcode list");
     size_t at = 4;
     for (uint32_t i = 0; i < count && head.ok(); ++i) {
         if (i == kMaxAppliedOpcodes) {
-            left_out.push_back("the opcodes after the first " + std::to_string(kMaxAppliedOpcodes));
+            if (!after_demosaic)  // told once, when the list was first read
+                left_out.push_back("the opcodes after the first " + std::to_string(kMaxAppliedOpcodes));
             break;
         }
         ParamReader op(list.data() + at, list.size() - at);
@@ -455,15 +500,23 @@ std::vector<std::string> apply_dng_opcodes(DecoderSession& s, const std::vector<
         const uint32_t flags = op.u32();
         const uint32_t bytes = op.u32();
         if (!op.ok() || bytes > op.left()) {
-            left_out.push_back("a damaged opcode list");
+            if (!after_demosaic) left_out.push_back("a damaged opcode list");
             break;
         }
         at += 16;
         ParamReader params(list.data() + at, bytes);
         at += bytes;
         bool done = false;
+        if (after_demosaic) {
+            // Everything else of the list was applied before the demosaic.
+            if (id == 1 && !warp_rectilinear(target, params, true)) left_out.push_back(opcode_name(id));
+            continue;
+        }
         switch (id) {
-            case 1: done = list_number != 1 && warp_rectilinear(target, params); break;
+            case 1:
+                done = warp_waits ? WarpParams{}.read(params)
+                                  : list_number != 1 && warp_rectilinear(target, params, false);
+                break;
             case 3: done = fix_vignette_radial(target, params); break;
             case 4: done = list_number != 3 && fix_bad_pixels_constant(target, params, repair_work_left); break;
             case 5: done = list_number != 3 && fix_bad_pixels_list(target, params, repair_work_left); break;
@@ -476,6 +529,14 @@ std::vector<std::string> apply_dng_opcodes(DecoderSession& s, const std::vector<
         if (!done) left_out.push_back(opcode_name(id) + ((flags & 1) ? " (optional)" : ""));
     }
     return left_out;
+}
+
+void apply_dng_warps_after_demosaic(DecoderSession& s) {
+    const TagRef& ref = s.raw_directory.ref(DngRef::opcodes3);
+    if (!s.dng_version || !s.cfa_pattern || s.image.empty() || !ref.present()) return;
+    for (const std::string& name : apply_dng_opcodes(s, read_opcode_bytes(s, ref), 3, true))
+        std::cerr << s.file_name << (s.file_name.empty() ? "" : ": ") << "DNG opcode " << name
+                  << " of list 3 not applied\n";
 }
 
 void apply_dng_opcode_list(DecoderSession& s, int list_number) {

@@ -24,11 +24,20 @@ namespace ostel::core {
 
 // Applies opcode list 1, 2 or 3 of the bytes given; returns the names of
 // the opcodes left out (empty when every one was applied or skippable).
-std::vector<std::string> apply_dng_opcodes(DecoderSession& s, const std::vector<uint8_t>& list, int list_number);
+// On colour-filter data the warps of list 3 are left for
+// apply_dng_warps_after_demosaic (and named nowhere); `after_demosaic`
+// applies those alone.
+std::vector<std::string> apply_dng_opcodes(DecoderSession& s, const std::vector<uint8_t>& list, int list_number,
+                                           bool after_demosaic = false);
 
 // Applies the raw directory's list `list_number`, warning about each opcode
 // left out.
 void apply_dng_opcode_list(DecoderSession& s, int list_number);
+
+// For a colour-filter DNG once demosaiced: applies the warps of list 3 to
+// the full-colour image, in the coordinates of the active area whatever
+// the default crop took. Nothing for other files.
+void apply_dng_warps_after_demosaic(DecoderSession& s);
 
 // Reads the bytes of an opcode list entry (empty when absent or outside the file).
 std::vector<uint8_t> read_opcode_bytes(DecoderSession& s, const TagRef& ref);

@@ -126,6 +126,12 @@ public:
             ++counts[size_t(colour) << 16 | v];
         }
     } masked_sums;
+    // Where the image lies in a DNG's active area once the default crop is
+    // taken: the lens corrections done after demosaic speak of the whole
+    // active area.
+    struct ActiveFrame {
+        int top = 0, left = 0, height = 0, width = 0;
+    } dng_frame;
     int packing_flags = 0;
     int foveon_file = 0;
     int merge_greens = 0;

@@ -131,6 +131,20 @@ double falloff(const Camera& camera, double row, double col) {
     return 1.0 - camera.vignetting * (x * x + y * y) / 0.5;
 }
 
+std::array<double, 2> undistorted(const Camera& camera, double row, double col) {
+    if (camera.distortion == 0) return {row, col};
+    const double cy = 0.5 * (camera.height - 1), cx = 0.5 * (camera.visible_width() - 1);
+    const double m = std::sqrt(cx * cx + cy * cy);
+    const double y = (row - cy) / m, x = (col - cx) / m;
+    const double p = std::sqrt(x * x + y * y);
+    if (!(p > 0) || !(m > 0)) return {row, col};
+    // Solve u (1 + d u^2) = p by Newton's method from u = p.
+    double u = p;
+    for (int i = 0; i < 20; ++i) u -= (u * (1 + camera.distortion * u * u) - p) / (1 + 3 * camera.distortion * u * u);
+    const double scale = u / p;
+    return {cy + y * scale * m, cx + x * scale * m};
+}
+
 Light shot_light(const Camera& camera) {
     return camera.lit_by_a ? Light::a : camera.lit_by_d50 ? Light::d50 : Light::d65;
 }
@@ -174,7 +188,10 @@ Mosaic render_mosaic(const Scene& scene, const Camera& camera) {
             for (int k = 0; k < m.samples; ++k) {
                 double v = black + camera.black_cells[size_t((row & 1) * 2 + (col & 1))];
                 if (col < visible) {
-                    const Rgb rgb = scene.sample(row, col, m.height, visible);
+                    const auto at = undistorted(camera, row, col);
+                    const int scene_row = std::clamp(int(std::lround(at[0])), 0, m.height - 1);
+                    const int scene_col = std::clamp(int(std::lround(at[1])), 0, visible - 1);
+                    const Rgb rgb = scene.sample(scene_row, scene_col, m.height, visible);
                     const int c = m.samples == 3 ? k : filter_index(camera, row, col);
                     double signal = 0;
                     for (int j = 0; j < 3; ++j) signal += rgb_to_cam[c][j] * rgb[j] * scene.exposure;
@@ -186,6 +203,16 @@ Mosaic render_mosaic(const Scene& scene, const Camera& camera) {
             }
         }
     }
+    const auto stick = [&](int top, int left, int bottom, int right, int value) {
+        for (int row = std::max(top, 0); row < std::min(bottom, m.height); ++row)
+            for (int col = std::max(left, 0); col < std::min(right, m.width); ++col)
+                for (int k = 0; k < m.samples; ++k)
+                    m.values[(size_t(row) * size_t(m.width) + size_t(col)) * size_t(m.samples) + size_t(k)] =
+                        static_cast<uint16_t>(std::clamp(value, 0, 65535));
+    };
+    for (const auto& b : camera.bad_sites) stick(b[0], b[1], b[0] + 1, b[1] + 1, camera.stuck_value);
+    for (const auto& b : camera.bad_rects) stick(b[0], b[1], b[2], b[3], camera.stuck_value);
+    for (const auto& b : camera.dead_sites) stick(b[0], b[1], b[0] + 1, b[1] + 1, 0);
     return m;
 }
 
