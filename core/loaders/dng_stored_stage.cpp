@@ -68,7 +68,9 @@ void start_dng_masked_black(DecoderSession& s) {
 }
 
 void run_loader_and_dng_stored_stage(DecoderSession& s) {
+    const int64_t data_at = s.tell();  // the loaders start where the caller left the file
     start_dng_masked_black(s);
+    s.seek(data_at);
     const TiffIfd& d = s.raw_directory;
     if (!s.dng_version || !row_loader(s.loader)) {
         run_loader(s, s.loader);  // the tile loader runs the stage itself

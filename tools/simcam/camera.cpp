@@ -91,6 +91,22 @@ void rgb_response(const Camera& camera, double out[4][3]) {
         for (size_t j = 0; j < 3; ++j) out[i][j] = under[i][j];
 }
 
+// The scene as the distorting lens shows it at a sensor site: the scene
+// between its four nearest sites, weighted by distance.
+Rgb distorted_sample(const Scene& scene, const Camera& camera, int row, int col, int height, int width) {
+    const auto at = undistorted(camera, row, col);
+    const double y = std::clamp(at[0], 0.0, double(height - 1)), x = std::clamp(at[1], 0.0, double(width - 1));
+    const int y0 = std::min(int(y), std::max(0, height - 2)), x0 = std::min(int(x), std::max(0, width - 2));
+    const int y1 = std::min(y0 + 1, height - 1), x1 = std::min(x0 + 1, width - 1);
+    const double ay = y - y0, ax = x - x0;
+    const Rgb a = scene.sample(y0, x0, height, width), b = scene.sample(y0, x1, height, width);
+    const Rgb c = scene.sample(y1, x0, height, width), d = scene.sample(y1, x1, height, width);
+    Rgb out{};
+    for (size_t k = 0; k < 3; ++k)
+        out[k] = (a[k] * (1 - ax) + b[k] * ax) * (1 - ay) + (c[k] * (1 - ax) + d[k] * ax) * ay;
+    return out;
+}
+
 int filter_index(const Camera& camera, int row, int col) {
     const int c = camera.color_at(row, col);
     return c > 2 && camera.colours < 4 ? 1 : c;  // a second green reads as green
@@ -188,10 +204,8 @@ Mosaic render_mosaic(const Scene& scene, const Camera& camera) {
             for (int k = 0; k < m.samples; ++k) {
                 double v = black + camera.black_cells[size_t((row & 1) * 2 + (col & 1))];
                 if (col < visible) {
-                    const auto at = undistorted(camera, row, col);
-                    const int scene_row = std::clamp(int(std::lround(at[0])), 0, m.height - 1);
-                    const int scene_col = std::clamp(int(std::lround(at[1])), 0, visible - 1);
-                    const Rgb rgb = scene.sample(scene_row, scene_col, m.height, visible);
+                    const Rgb rgb = camera.distortion == 0 ? scene.sample(row, col, m.height, visible)
+                                                           : distorted_sample(scene, camera, row, col, m.height, visible);
                     const int c = m.samples == 3 ? k : filter_index(camera, row, col);
                     double signal = 0;
                     for (int j = 0; j < 3; ++j) signal += rgb_to_cam[c][j] * rgb[j] * scene.exposure;
