@@ -76,7 +76,8 @@ bool DngLevels::uniform_black() const {
 void move_to_single_black(DecoderSession& s, const DngLevels& levels) {
     for_each_stored_sample(s, levels.samples, [&](int row, int col, int k, uint16_t& v) {
         if (s.white_level > 0 && v >= s.white_level) return;  // clipped: stays white
-        const double moved = double(v) + double(s.black_level) - levels.black_at(row, col, k);
+        const double moved =
+            double(v) + double(s.black_level) - levels.black_at(row + s.dng_frame.top, col + s.dng_frame.left, k);
         v = static_cast<uint16_t>(std::clamp(std::lround(moved), 0L, 65535L));
     });
 }
@@ -114,8 +115,11 @@ bool take_masked_black(const DecoderSession& s, DngLevels& levels, const std::fu
         levels.repeat_cols = 2;
         levels.samples = 1;
         levels.black.assign(16, 0.0);
+        // Indexed in the active area, whose corner the image may have lost.
         for (int row = 0; row < 8; ++row)
-            for (int col = 0; col < 2; ++col) levels.black[size_t(row * 2 + col)] = mean(s.filter_color(row, col));
+            for (int col = 0; col < 2; ++col)
+                levels.black[size_t(row * 2 + col)] =
+                    mean(s.filter_color((row - s.dng_frame.top) & 15, (col - s.dng_frame.left) & 15));
     } else {
         levels.repeat_rows = levels.repeat_cols = 1;
         levels.black.assign(size_t(levels.samples), 0.0);

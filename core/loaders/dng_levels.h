@@ -62,8 +62,8 @@ DngLevels read_dng_levels(DecoderSession& s, const TiffIfd& d, bool floating_poi
 void apply_dng_black_pattern(DecoderSession& s);
 
 // Moves each site of the image so that subtracting the session's single
-// black level gives the same as subtracting the site's own from `levels`;
-// clipped sites stay white.
+// black level gives the same as subtracting the site's own from `levels`
+// (whose positions are those of the active area); clipped sites stay white.
 void move_to_single_black(DecoderSession& s, const DngLevels& levels);
 
 // Calls f(row, col, sample, value) for every stored sample of the image:

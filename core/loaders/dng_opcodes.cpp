@@ -7,6 +7,7 @@
 #include <new>
 
 #include "core/identify/limits.h"
+#include "core/loaders/loaders.h"
 
 namespace ostel::core {
 
@@ -91,26 +92,23 @@ struct Target {
     Target(DecoderSession& session, int list_number) : s(session) {
         height = s.height;
         width = s.width;
-        if (list_number == 1 && s.stored_height >= s.crop_top + s.height && s.stored_width >= s.crop_left + s.width) {
-            top = s.crop_top;
-            left = s.crop_left;
-            height = s.stored_height;
-            width = s.stored_width;
+        const DecoderSession::ActiveFrame& f = s.dng_frame;
+        const bool framed = f.top >= 0 && f.left >= 0 && f.height >= f.top + s.height && f.width >= f.left + s.width;
+        if (list_number == 1) {
+            const int64_t first_row = int64_t(s.crop_top) + (framed ? f.top : 0);
+            const int64_t first_col = int64_t(s.crop_left) + (framed ? f.left : 0);
+            if (s.stored_height >= first_row + s.height && s.stored_width >= first_col + s.width) {
+                top = first_row;
+                left = first_col;
+                height = s.stored_height;
+                width = s.stored_width;
+            }
+        } else if (framed) {
+            top = f.top;
+            left = f.left;
+            height = f.height;
+            width = f.width;
         }
-    }
-
-    // List 3 once the image is demosaiced and cut to the default crop: its
-    // frame is still the active area.
-    static Target demosaiced(DecoderSession& session) {
-        Target t(session, 3);
-        const DecoderSession::ActiveFrame& f = session.dng_frame;
-        if (f.height >= f.top + session.height && f.width >= f.left + session.width && f.top >= 0 && f.left >= 0) {
-            t.top = f.top;
-            t.left = f.left;
-            t.height = f.height;
-            t.width = f.width;
-        }
-        return t;
     }
 
     // The sample of plane `plane` at a position of the list's frame, or
@@ -365,6 +363,19 @@ bool fix_bad_pixels_list(const Target& t, ParamReader& r, int64_t& work_left) {
     return r.ok() && bad.repair(work_left);
 }
 
+// TrimBounds (6): the image keeps the part inside the rectangle given.
+bool trim_bounds(const Target& t, ParamReader& r) {
+    const int64_t top = r.u32(), left = r.u32(), bottom = r.u32(), right = r.u32();
+    if (!r.ok()) return false;
+    DecoderSession& s = t.s;
+    const int64_t first_row = std::max<int64_t>(top - t.top, 0), first_col = std::max<int64_t>(left - t.left, 0);
+    const int64_t end_row = std::min<int64_t>(bottom - t.top, s.height), end_col = std::min<int64_t>(right - t.left, s.width);
+    if (end_row <= first_row || end_col <= first_col) return false;  // nothing would be left
+    if (first_row == 0 && first_col == 0 && end_row == s.height && end_col == s.width) return true;
+    cut_dng_image(s, int(first_row), int(first_col), int(end_row - first_row), int(end_col - first_col));
+    return true;
+}
+
 // Distance from the optical centre to the farthest corner, in pixels.
 double corner_distance(double cx, double cy, double w, double h) {
     const double dx = std::max(cx, w - cx), dy = std::max(cy, h - cy);
@@ -480,7 +491,6 @@ std::vector<uint8_t> read_opcode_bytes(DecoderSession& s, const TagRef& ref) {
 std::vector<std::string> apply_dng_opcodes(DecoderSession& s, const std::vector<uint8_t>& list, int list_number,
                                            bool after_demosaic) {
     std::vector<std::string> left_out;
-    const Target target = after_demosaic ? Target::demosaiced(s) : Target(s, list_number);
     // On colour-filter data the warps of list 3 wait for the demosaic.
     const bool warp_waits = list_number == 3 && s.cfa_pattern && !after_demosaic;
     int64_t repair_work_left = kMaxRepairWork;
@@ -506,6 +516,7 @@ std::vector<std::string> apply_dng_opcodes(DecoderSession& s, const std::vector<
         at += 16;
         ParamReader params(list.data() + at, bytes);
         at += bytes;
+        const Target target(s, list_number);  // anew: a trim moves the image in its frame
         bool done = false;
         if (after_demosaic) {
             // Everything else of the list was applied before the demosaic.
@@ -520,6 +531,7 @@ std::vector<std::string> apply_dng_opcodes(DecoderSession& s, const std::vector<
             case 3: done = fix_vignette_radial(target, params); break;
             case 4: done = list_number != 3 && fix_bad_pixels_constant(target, params, repair_work_left); break;
             case 5: done = list_number != 3 && fix_bad_pixels_list(target, params, repair_work_left); break;
+            case 6: done = trim_bounds(target, params); break;
             case 7: done = map_table(target, params); break;
             case 8: done = map_polynomial(target, params); break;
             case 9: done = gain_map(target, params); break;

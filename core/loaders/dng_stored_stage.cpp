@@ -69,6 +69,7 @@ void start_dng_masked_black(DecoderSession& s) {
 
 void run_loader_and_dng_stored_stage(DecoderSession& s) {
     const int64_t data_at = s.tell();  // the loaders start where the caller left the file
+    s.dng_frame = {0, 0, s.height, s.width};
     start_dng_masked_black(s);
     s.seek(data_at);
     const TiffIfd& d = s.raw_directory;

@@ -149,8 +149,10 @@ void dng_tiled_load_raw(DecoderSession& s) {
     if (as_stored) {
         if (list1) apply_dng_opcode_list(s, 1);
         take_masked_black(s, levels, [&levels](unsigned v) { return levels.linear(v); });
+        // Levels are placed in the active area, which a trim may have cut.
+        const int top = s.dng_frame.top, left = s.dng_frame.left;
         for_each_stored_sample(s, layout.samples, [&](int row, int col, int k, uint16_t& v) {
-            v = level16(levels.fraction(row, col, k, v));
+            v = level16(levels.fraction(row + top, col + left, k, v));
         });
     }
     s.masked_sums = DecoderSession::MaskedSums{};

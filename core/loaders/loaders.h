@@ -64,6 +64,12 @@ void run_loader_and_dng_stored_stage(DecoderSession& s);
 // no black level but has valid masked areas; clears it otherwise.
 void start_dng_masked_black(DecoderSession& s);
 
+// Cuts the loaded image down to the rectangle given in its own sites (which
+// must lie inside it), moving the filter pattern with the new corner;
+// DecoderSession::dng_frame follows. With a half-size grid whole cells are
+// kept.
+void cut_dng_image(DecoderSession& s, int top, int left, int height, int width);
+
 // Cuts the loaded image of a DNG down to the frame its raw directory asks
 // to be shown (the default crop, within the active area); the colour filter
 // pattern follows the new corner. Nothing for other files, or for a crop

@@ -126,9 +126,10 @@ public:
             ++counts[size_t(colour) << 16 | v];
         }
     } masked_sums;
-    // Where the image lies in a DNG's active area once the default crop is
-    // taken: the lens corrections done after demosaic speak of the whole
-    // active area.
+    // Where the image lies in a DNG's active area (its size here) once a
+    // trim of the opcode lists or the default crop took its edges: the
+    // black pattern, the later opcode lists and the lens corrections done
+    // after demosaic speak of the whole active area.
     struct ActiveFrame {
         int top = 0, left = 0, height = 0, width = 0;
     } dng_frame;

@@ -98,6 +98,41 @@ TEST(SimcamDngStages, DefectsOfListOneComeBackRepaired) {
     }
 }
 
+TEST(SimcamDngStages, TrimOfListOneKeepsTheDefaultCropOnItsSites) {
+    // The default crop is placed in the active area: a trim taking the
+    // image's first rows and columns must not move it. Black varies by
+    // site, so the levels must stay placed in the active area too.
+    for (const Writer& w : kWriters) {
+        SCOPED_TRACE(w.name);
+        Camera cam = camera_for(Format::dng, 128, 96);
+        cam.default_crop = {9, 11, 70, 90};
+        cam.black_cells = {0, 40, -30, 90};
+        cam.noise_sigma = 20;
+        const Mosaic m = render_mosaic(Scene{}, cam);
+        DecoderSession whole;
+        decode_bytes(whole, w.write(m, cam));
+        cam.trim = {3, 5, 90, 120};
+        DecoderSession trimmed;
+        decode_bytes(trimmed, w.write(m, cam));
+        ASSERT_NE(trimmed.raw_count, 0);
+        ASSERT_EQ(trimmed.width, 90);
+        ASSERT_EQ(trimmed.height, 70);
+        EXPECT_EQ(trimmed.cfa_pattern, whole.cfa_pattern);
+        double worst = 0;
+        for (int r = 0; r < whole.height; ++r)
+            for (int c = 0; c < whole.width; ++c)
+                worst = std::max(worst, std::fabs(level(trimmed, r, c) - level(whole, r, c)));
+        EXPECT_LT(worst, 1e-9);
+
+        // A trim that leaves nothing is not applied.
+        cam.trim = {200, 0, 300, 128};
+        DecoderSession empty;
+        decode_bytes(empty, w.write(m, cam));
+        ASSERT_NE(empty.raw_count, 0);
+        EXPECT_EQ(empty.width, 90);
+    }
+}
+
 // Finds the little-endian 32-bit values given in the file and replaces them.
 bool patch_longs(std::vector<uint8_t>& file, const std::vector<uint32_t>& from, const std::vector<uint32_t>& to) {
     std::vector<uint8_t> a, b;

@@ -68,6 +68,9 @@ struct Camera {
     std::vector<std::array<int, 2>> bad_sites;
     std::vector<std::array<int, 4>> bad_rects;
     int stuck_value = 4095;
+    // DNG: a trim in opcode list 1 to {top, left, bottom, right} of the
+    // stored sites; a bottom of 0 writes none.
+    std::array<int, 4> trim{};
     // Dead sites that read 0; DNG writers mark 0 as a defect in list 1.
     std::vector<std::array<int, 2>> dead_sites;
     // DNG with masked columns: the picture is given as the active area and

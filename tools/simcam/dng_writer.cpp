@@ -66,7 +66,8 @@ uint32_t bayer_phase(const Camera& cam) {
     return cam.color_at(0, 1) == 0 ? 1 : 2;
 }
 
-// Opcode list 1: the defective sites, repaired from their neighbours.
+// Opcode list 1: the defective sites, repaired from their neighbours, and
+// the trim.
 std::vector<uint8_t> bad_pixel_list(const Camera& cam) {
     std::vector<std::pair<uint32_t, std::vector<uint8_t>>> opcodes;
     if (!cam.dead_sites.empty()) {
@@ -85,6 +86,11 @@ std::vector<uint8_t> bad_pixel_list(const Camera& cam) {
         for (const auto& b : cam.bad_rects)
             for (int v : b) put_be(params, uint32_t(v), 4);
         opcodes.emplace_back(5, params);
+    }
+    if (cam.trim[2] > 0) {
+        std::vector<uint8_t> params;
+        for (int v : cam.trim) put_be(params, uint32_t(v), 4);
+        opcodes.emplace_back(6, params);
     }
     return opcode_list(opcodes);
 }
@@ -135,7 +141,7 @@ std::vector<TiffEntry> dng_entries(const TiffWriter& w, const Camera& cam) {
         e.push_back(w.longs(50829, {0, 0, rows, visible}));
         e.push_back(w.longs(50830, {0, visible, rows, all}));
     }
-    if (!cam.bad_sites.empty() || !cam.bad_rects.empty() || !cam.dead_sites.empty())
+    if (!cam.bad_sites.empty() || !cam.bad_rects.empty() || !cam.dead_sites.empty() || cam.trim[2] > 0)
         e.push_back(w.bytes_entry(51008, kUndefined, bad_pixel_list(cam)));
     if (cam.vignetting != 0) e.push_back(w.bytes_entry(51009, kUndefined, gain_map_list(cam)));
     if (cam.distortion != 0) e.push_back(w.bytes_entry(51022, kUndefined, warp_list(cam)));
