@@ -461,8 +461,14 @@ bool warp_rectilinear(const Target& t, ParamReader& r, bool full_colour) {
             for (int c = 0; c < colours; ++c) {
                 const double* kc = coefficients(c);
                 const double f = kc[0] + r2 * (kc[1] + r2 * (kc[2] + r2 * kc[3]));
-                const double sx = cx + m * (x * f + kc[4] * 2 * x * y + kc[5] * (r2 + 2 * x * x));
-                const double sy = cy + m * (y * f + kc[5] * 2 * x * y + kc[4] * (r2 + 2 * y * y));
+                double sx = cx + m * (x * f + kc[4] * 2 * x * y + kc[5] * (r2 + 2 * x * x));
+                double sy = cy + m * (y * f + kc[5] * 2 * x * y + kc[4] * (r2 + 2 * y * y));
+                if (!std::isfinite(sx) || !std::isfinite(sy)) {
+                    // Coefficients or a centre so far out that the lens
+                    // model overflows: the pixel stays where it is.
+                    sx = col;
+                    sy = row;
+                }
                 const double fx = std::clamp(sx, 0.0, double(w - 1)), fy = std::clamp(sy, 0.0, double(h - 1));
                 const int x0 = std::min(int(fx), std::max(0, w - 2)), y0 = std::min(int(fy), std::max(0, h - 2));
                 const int x1 = std::min(x0 + 1, w - 1), y1 = std::min(y0 + 1, h - 1);

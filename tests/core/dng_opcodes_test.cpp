@@ -178,5 +178,32 @@ TEST(DngOpcodes, WholeImageMarkedBadManyTimesStopsAtTheWorkBound) {
     EXPECT_FALSE(left_out.empty());
 }
 
+TEST(DngOpcodes, WarpWhoseLensModelOverflowsLeavesPixelsWhereTheyAre) {
+    // A centre so far out that the model gives no number: every pixel of
+    // the full-colour image keeps its value (it once read far outside the
+    // image instead).
+    test::LoaderSession ls(16, 16, 16, 16);
+    ls.s.cfa_pattern = 0;
+    ls.s.color_count = 3;
+    for (size_t i = 0; i < ls.s.image.size(); ++i) ls.s.image[i] = {uint16_t(i), uint16_t(2 * i), uint16_t(3 * i), 0};
+    std::vector<uint8_t> params;
+    put32(params, 1);
+    for (double v : {1.0, 0.0, 0.0, 0.0, 0.0, 0.0, 1e308, 0.5}) {
+        uint64_t bits;
+        std::memcpy(&bits, &v, 8);
+        put32(params, uint32_t(bits >> 32));
+        put32(params, uint32_t(bits));
+    }
+    std::vector<uint8_t> list;
+    put32(list, 1);
+    put32(list, 1);  // WarpRectilinear
+    put32(list, 0x01030000);
+    put32(list, 0);
+    put32(list, uint32_t(params.size()));
+    list.insert(list.end(), params.begin(), params.end());
+    apply_dng_opcodes(ls.s, list, 3);
+    for (size_t i = 0; i < ls.s.image.size(); ++i) EXPECT_EQ(ls.s.image[i][2], uint16_t(3 * i)) << i;
+}
+
 }  // namespace
 }  // namespace ostel::core
