@@ -248,9 +248,6 @@ int RawDocument::load_raw_checked() {
                                 : fold_colours     ? s.srgb_to_xyz[i][j]
                                                    : double(s.final_matrix[i][j]);
 
-    const size_t padded = size_t(width_ + 5) * size_t(height_ + 5);
-    working_.resize(width_, height_, padded);
-
     // Red and blue sites of the 2x2 pattern (0 red, 1 and 3 green, 2 blue).
     // Four-colour sensors have no such sites: index 3 is a filter of its own.
     const auto& cc = cfa_colours_;
@@ -277,6 +274,7 @@ int RawDocument::load_raw_checked() {
     core::balance_and_scale(s);
     core::prepare_for_interpolation(s);
     progress(15);
+    offer_quick_picture(s, fold_colours);
 
     // Full-colour data (three samples per pixel, or no filter pattern) is
     // neither demosaiced nor refined.
@@ -286,6 +284,9 @@ int RawDocument::load_raw_checked() {
     core::blend_clipped_highlights(s);
     progress(40);
 
+    // Allocated only now, so the quick picture does not wait for their pages.
+    const size_t padded = size_t(width_ + 5) * size_t(height_ + 5);
+    working_.resize(width_, height_, padded);
     planes_from_session(s, fold_colours);
     draw_raw_histogram(s, width_, height_, raw_histogram_);
     session.reset();

@@ -46,6 +46,7 @@
 #include <array>
 #include <cstdint>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -159,6 +160,13 @@ struct FitTolerance {
     double share_beyond;
 };
 inline constexpr FitTolerance kFitTolerance{4.0, 12.0, 0.08};
+// How far the quick picture of a load (set_quick_picture_handler) may lie
+// from the fit image that follows at the same reduction. Its cells are
+// neither demosaiced nor refined and its clipped highlights are blended per
+// cell; and the levels statistics come from the cells, less noisy than the
+// pixels, so their black point sits higher. Single samples stay as close
+// as the fit image's; the mean may be twice as far off.
+inline constexpr FitTolerance kQuickTolerance{8.0, 12.0, 0.08};
 
 // Embedded preview of a preview-only open.
 struct Thumbnail {
@@ -185,6 +193,19 @@ public:
     // display image or output histogram and ready() stays false until the
     // first Develop(false). The status texts up to that point are the same.
     void set_screen_develop(bool on) { screen_develop_ = on; }
+    // A quick first picture while a file loads, for a view that would
+    // otherwise wait for demosaicing and refinement: right after decoding,
+    // one pixel per two-by-two sensor cell (no demosaic, no refinement, no
+    // filters), reduced by block means to about the viewport's fit size
+    // and developed with the current controls, is handed to `handler` on
+    // the loading thread. Its scale_down counts image pixels per picture
+    // pixel, as in screen(). Only mosaic sensors with every colour in each
+    // two-by-two cell have it, and only with a viewport and the screen
+    // develop on; other files, and a picture that runs out of memory, go
+    // without. It changes nothing of the document: the screen image and
+    // everything saved are those of a load without it. Empty: none.
+    using QuickPictureHandler = std::function<void(const ScreenImage&)>;
+    void set_quick_picture_handler(QuickPictureHandler handler) { quick_picture_ = std::move(handler); }
     // The settings database and the panel whose positions it stores (not
     // owned). With them, a newly opened file is recorded and the positions
     // stored for its image are restored into the panel before the pipeline
@@ -316,7 +337,18 @@ private:
     void save_controls();
     // Gains, tables, colour transform and whole-image statistics of one
     // develop run, from the current controls.
-    DevelopRecipe make_recipe(const std::array<double, 3>& multipliers, bool for_display);
+    DevelopRecipe make_recipe(const std::array<double, 3>& multipliers, bool for_display) {
+        return make_recipe(multipliers, for_display, develop_planes(), true);
+    }
+    // The same with the whole-image statistics taken from `statistics`;
+    // `remember`: the planes are the develop's own, so the results are kept
+    // for the next runs, and the output profile is the run's.
+    DevelopRecipe make_recipe(const std::array<double, 3>& multipliers, bool for_display, const RgbPlanes& statistics,
+                              bool remember);
+    // White-balance multipliers of the current mode for these planes
+    // (without a pending pick), reduced `reduction` times from the image.
+    std::array<double, 3> white_balance_for(const RgbPlanes& planes, int reduction = 1) const;
+    void offer_quick_picture(core::DecoderSession& s, bool fold_colours);
     void develop_screen();
     void develop_filtered_area(const FilterControls& filters);
     void finish_filters_unchecked();
@@ -335,6 +367,7 @@ private:
     DocumentOptions options_;
     bool preview_only_ = false;
     bool screen_develop_ = true;
+    QuickPictureHandler quick_picture_;
 
     std::string path_;
     std::ifstream file_;

@@ -113,17 +113,18 @@ void RawDocument::white_balance_unchecked() {
     status("Calculating WB");
     const bool pick = pick_pending_;
     pick_pending_ = false;  // a pick applies to this run only
-    if (!controls_) {
-        wb_ = {1.0, 1.0, 1.0};
-        return;
-    }
+    if (pick && controls_ && int(control(tag::kWbMode)) == 2)
+        controls_->set_white_balance_sliders(picked_[0], picked_[1]);
+    wb_ = white_balance_for(source_);
+}
+
+std::array<double, 3> RawDocument::white_balance_for(const RgbPlanes& planes, int reduction) const {
+    if (!controls_) return {1.0, 1.0, 1.0};
     switch (int(control(tag::kWbMode))) {
-        case 1: wb_ = automatic_white_balance(source_); break;
-        case 2:
-            if (pick) controls_->set_white_balance_sliders(picked_[0], picked_[1]);
-            wb_ = {1.0 + 0.03 * control(tag::kWbRed), 1.0, 1.0 + 0.03 * control(tag::kWbBlue)};
-            break;
-        default: wb_ = {1.0, 1.0, 1.0}; break;
+        case 1: return reduction > 1 ? automatic_white_balance(planes, (20 + reduction / 2) / reduction)
+                                     : automatic_white_balance(planes);
+        case 2: return {1.0 + 0.03 * control(tag::kWbRed), 1.0, 1.0 + 0.03 * control(tag::kWbBlue)};
+        default: return {1.0, 1.0, 1.0};
     }
 }
 
@@ -305,8 +306,8 @@ std::shared_ptr<const ColourTransform> RawDocument::colour_transform(const Profi
     return t;
 }
 
-DevelopRecipe RawDocument::make_recipe(const std::array<double, 3>& multipliers, bool for_display) {
-    const RgbPlanes& planes = develop_planes();
+DevelopRecipe RawDocument::make_recipe(const std::array<double, 3>& multipliers, bool for_display,
+                                       const RgbPlanes& planes, bool remember) {
     const size_t n = planes.pixel_count();
     DevelopRecipe rc;
     const double exposure = 1.6 * exposure_factor(control(tag::kExposure));
@@ -314,11 +315,15 @@ DevelopRecipe RawDocument::make_recipe(const std::array<double, 3>& multipliers,
 
     if (control(tag::kHistCorrection) != 0) {
         LevelsMemo& m = levels_memo_;
-        if (m.counts[0].empty() || m.generation != planes_generation_ || m.gain != rc.gain) {
+        LevelCounts own;
+        if (!remember) {
+            own = exposure_histograms(planes, rc.gain);
+        } else if (m.counts[0].empty() || m.generation != planes_generation_ || m.gain != rc.gain) {
             m.counts = exposure_histograms(planes, rc.gain);
             m.generation = planes_generation_, m.gain = rc.gain;
         }
-        rc.levels = levels_table_from_counts(m.counts, n, control(tag::kShadows), control(tag::kHighlights));
+        rc.levels = levels_table_from_counts(remember ? m.counts : own, n, control(tag::kShadows),
+                                             control(tag::kHighlights));
     }
 
     fill_curve_table();
@@ -340,16 +345,19 @@ DevelopRecipe RawDocument::make_recipe(const std::array<double, 3>& multipliers,
         const double fill = control(tag::kFillLight);
         if (fill != 0) {
             FillMemo& m = fill_memo_;
-            if (m.row_sums.empty() || m.generation != planes_generation_ || m.gain != rc.gain ||
-                m.levels != rc.levels || m.matrix != rc.matrix) {
+            std::vector<double> own;
+            if (!remember) {
+                own = luminance_row_sums(rc, planes);
+            } else if (m.row_sums.empty() || m.generation != planes_generation_ || m.gain != rc.gain ||
+                       m.levels != rc.levels || m.matrix != rc.matrix) {
                 m.row_sums = luminance_row_sums(rc, planes);
                 m.generation = planes_generation_, m.gain = rc.gain, m.levels = rc.levels, m.matrix = rc.matrix;
             }
             rc.fill_light = true;
-            rc.fill_scale = fill_light_scale(m.row_sums, n, fill);
+            rc.fill_scale = fill_light_scale(remember ? m.row_sums : own, n, fill);
         }
     }
-    output_profile_ = rc.transform->output_profile_bytes();
+    if (remember) output_profile_ = rc.transform->output_profile_bytes();
 
     const double contrast = control(tag::kContrast);
     if (contrast != 0) rc.contrast = contrast_table(contrast);

@@ -9,9 +9,16 @@ namespace ostel::develop {
 
 namespace {
 
+// A repair reads the four neighbours of a site, which lie on the other row
+// or column parity, so no site of one pass reads another's result: the rows
+// of a pass may run in any order and on any number of threads.
 void repair_sites(float* g, int width, int height, SiteParity site) {
     const size_t w = size_t(width);
-    for (int row = (site.row & 1) + 2; row < height - 4; row += 2) {
+    const int first = (site.row & 1) + 2;
+    const int rows = height - 4 > first ? (height - 4 - first + 1) / 2 : 0;
+#pragma omp parallel for schedule(static)
+    for (int k = 0; k < rows; ++k) {
+        const int row = first + 2 * k;
         for (int col = (site.col & 1) + 2; col < width - 4; col += 2) {
             const size_t i = size_t(row) * w + size_t(col);
             const float left = g[i - 1], right = g[i + 1];
@@ -33,8 +40,9 @@ void repair_sites(float* g, int width, int height, SiteParity site) {
 
 void GreenRepair(RgbPlanes& planes, SiteParity red, SiteParity blue) {
     if (!detail::holds_image(planes, 1, 1)) return;
-    // One thread: red and blue sites may coincide with green sites when the
-    // caller passes an unusual pattern, and then each repair reads the last.
+    // One pass after the other: red and blue sites may coincide with green
+    // sites when the caller passes an unusual pattern, and then the blue
+    // repair reads the red one's results.
     repair_sites(planes[1], planes.width, planes.height, red);
     repair_sites(planes[1], planes.width, planes.height, blue);
 }

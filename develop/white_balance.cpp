@@ -35,8 +35,8 @@ double ratio_or_one(double num, double den) {
 
 }  // namespace
 
-std::array<double, 3> automatic_white_balance(const RgbPlanes& planes) {
-    const auto s = plane_sums(planes, 20, planes.height - 20, 20, planes.width - 20);
+std::array<double, 3> automatic_white_balance(const RgbPlanes& planes, int margin) {
+    const auto s = plane_sums(planes, margin, planes.height - margin, margin, planes.width - margin);
     return {ratio_or_one(s[1], s[0]), 1.0, ratio_or_one(s[1], s[2])};
 }
 

@@ -125,6 +125,7 @@ TEST(RefineStages, DoNotDependOnThreadCount) {
     auto run = [](int threads) {
         omp_set_num_threads(threads);
         RgbPlanes p = noisy(37, 29, 7);
+        GreenRepair(p, {0, 1}, {1, 0});
         for (int i = 0; i < 3; ++i) ChromaPreFilter(p);
         ArtifactSuppression(p, 2);
         return p.plane;

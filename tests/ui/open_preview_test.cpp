@@ -1,11 +1,14 @@
 // Opening a file shows its embedded preview first: the worker hands it over
 // before the open's own result, the view shows it upright as a stand-in
-// that no command works on, and the developed picture replaces it. A file
-// without an embedded preview brings only the developed result.
+// that no command works on, and the developed picture replaces it. Right
+// after decoding, a quick picture developed from the sensor's two-by-two
+// cells follows as the next stand-in; a sensor without such cells brings
+// only the developed result.
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cmath>
 #include <vector>
 
 #include "tools/simcam/formats.h"
@@ -25,10 +28,12 @@ const QString kSample = QStringLiteral(OSTEL_SOURCE_DIR "/testdata/canon_eos30d.
 
 using Results = std::vector<std::shared_ptr<const DocumentResult>>;
 
-// Opens each path in turn without waiting and collects every result in the
-// order the window receives them.
+// Opens each path in turn without waiting, into a window of 800 x 600 as
+// the frame does, and collects every result in the order the window
+// receives them.
 Results open_and_collect(const QStringList& paths) {
     DocumentWorker worker(ostel::develop::DocumentOptions{});
+    worker.setViewport(ostel::develop::Viewport::fit(800, 600));
     QObject receiver;
     Results results;
     QObject::connect(
@@ -42,13 +47,16 @@ Results open_and_collect(const QStringList& paths) {
     return results;
 }
 
-QString write_plain_dng(const QTemporaryDir& dir) {
-    sim::Camera cam = sim::camera_for(sim::Format::dng, 64, 48);
-    const QString path = dir.filePath("plain.dng");
-    return sim::save_file(path.toStdString(), sim::write_raw(sim::Format::dng, sim::render_mosaic(sim::Scene{}, cam), cam))
+// A simulated raw file; none of these formats holds an embedded preview.
+QString write_simulated(const QTemporaryDir& dir, sim::Format format, int width, int height, const char* name) {
+    sim::Camera cam = sim::camera_for(format, width, height);
+    const QString path = dir.filePath(name);
+    return sim::save_file(path.toStdString(), sim::write_raw(format, sim::render_mosaic(sim::Scene{}, cam), cam))
                ? path
                : QString();
 }
+
+QString write_plain_dng(const QTemporaryDir& dir) { return write_simulated(dir, sim::Format::dng, 64, 48, "plain.dng"); }
 
 std::shared_ptr<DocumentResult> provisional_result(const QImage& picture, int orientation) {
     auto r = std::make_shared<DocumentResult>();
@@ -68,25 +76,46 @@ private slots:
         const QImage embedded = read_file_preview(kSample).thumbnail.convertToFormat(QImage::Format_RGB32);
         QVERIFY(!embedded.isNull());
         const Results results = open_and_collect({kSample});
-        QCOMPARE(results.size(), size_t(2));
+        QCOMPARE(results.size(), size_t(3));
         const DocumentResult& first = *results[0];
-        QVERIFY(first.provisional && !first.loaded && !first.opened);
+        QVERIFY(first.provisional && !first.quick && !first.loaded && !first.opened);
         QCOMPARE(first.path, kSample);
         QCOMPARE(first.display.size(), embedded.size());
         QVERIFY(first.display == embedded);
-        const DocumentResult& full = *results[1];
+        // Then the quick picture: the whole image, without the frame,
+        // reduced by a whole number to about the window.
+        const DocumentResult& quick = *results[1];
+        QVERIFY(quick.provisional && quick.quick && !quick.loaded && !quick.opened);
+        QCOMPARE(quick.path, kSample);
+        QCOMPARE(quick.orientation, first.orientation);
+        const DocumentResult& full = *results[2];
         QVERIFY(!full.provisional && full.opened && full.loaded && !full.display.isNull());
         QVERIFY(full.width > embedded.width() && full.height > embedded.height());
         QCOMPARE(full.orientation, first.orientation);
+        const int border = 2 * ostel::develop::kDisplayBorder;
+        const double reduction = double(full.width - border) / quick.display.width();
+        QVERIFY(reduction >= 2 && reduction <= 5);
+        QVERIFY(std::abs(double(full.height - border) / quick.display.height() - reduction) < 0.05);
+        QVERIFY(quick.display.width() <= 2 * 800 && quick.display.width() >= 800 / 2);
     }
 
-    void fileWithoutPreviewOpensAsBefore() {
+    // Without an embedded preview the quick picture is the first one shown;
+    // a sensor without two-by-two cells (full-colour data) brings only the
+    // developed result.
+    void fileWithoutPreviewShowsTheQuickPictureFirst() {
         QTemporaryDir dir;
         const QString plain = write_plain_dng(dir);
-        QVERIFY(!plain.isEmpty());
-        // The open dialog shows a blank square for it.
+        const QString linear = write_simulated(dir, sim::Format::dng_linear_lossy, 64, 48, "linear.dng");
+        QVERIFY(!plain.isEmpty() && !linear.isEmpty());
+        // The open dialog shows a blank square for them.
         QVERIFY(read_file_preview(plain).thumbnail.width() <= 16);
-        const Results results = open_and_collect({plain});
+        QVERIFY(read_file_preview(linear).thumbnail.width() <= 16);
+        Results results = open_and_collect({plain});
+        QCOMPARE(results.size(), size_t(2));
+        QVERIFY(results[0]->provisional && results[0]->quick && results[0]->path == plain);
+        QVERIFY(!results[0]->display.isNull());
+        QVERIFY(!results[1]->provisional && results[1]->opened && results[1]->loaded);
+        results = open_and_collect({linear});
         QCOMPARE(results.size(), size_t(1));
         QVERIFY(!results[0]->provisional && results[0]->opened && results[0]->loaded);
     }
@@ -148,15 +177,30 @@ private slots:
         QVERIFY(!view.showsProvisional() && !view.hasImage());
     }
 
-    // A control moved while the preview stands in is developed once the
-    // file is open, as it would be with a picture on show.
+    // A control moved while the embedded preview or the quick picture
+    // stands in is developed once the file is open, as it would be with a
+    // picture on show.
+    void controlMovedDuringThePreviewIsDeveloped_data() {
+        QTest::addColumn<bool>("embedded");
+        QTest::newRow("embedded preview") << true;
+        QTest::newRow("quick picture only") << false;
+    }
     void controlMovedDuringThePreviewIsDeveloped() {
+        QFETCH(bool, embedded);
+        QTemporaryDir dir;
+        // Large enough that demosaicing leaves time to move the control.
+        const QString path =
+            embedded ? kSample : write_simulated(dir, sim::Format::cr2, 3000, 2000, "no_preview.cr2");
+        QVERIFY(!path.isEmpty());
         testing::FrameFixture f;
         RawView& view = *f.frame->view();
-        int developed = 0;
+        int developed = 0, quick = 0;
         connect(f.worker.get(), &DocumentWorker::resultReady, this,
-                [&developed](std::shared_ptr<const DocumentResult> r) { developed += !r->provisional; });
-        f.frame->openFile(kSample);
+                [&developed, &quick](std::shared_ptr<const DocumentResult> r) {
+                    developed += !r->provisional;
+                    quick += r->quick;
+                });
+        f.frame->openFile(path);
         QTRY_VERIFY_WITH_TIMEOUT(view.showsProvisional(), 20000);
         QVERIFY(!f.frame->hasImage());
         QSignalSpy jobs(&view, &RawView::jobRequested);
@@ -168,6 +212,7 @@ private slots:
         QVERIFY(f.worker->waitIdle(60000));
         QCoreApplication::processEvents();
         QVERIFY(developed >= 2);  // the open, then the develop with the new exposure
+        QCOMPARE(quick, 1);
     }
 };
 

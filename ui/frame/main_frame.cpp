@@ -682,12 +682,13 @@ void MainFrame::openFile(const QString& path) {
 void MainFrame::showResult(std::shared_ptr<const DocumentResult> result) {
     if (!result) return;
     if (result->provisional) {
-        // The embedded preview of the file being opened: shown, but no
-        // command works on it until the developed picture arrives.
+        // The embedded preview or the quick picture of the file being
+        // opened: shown, but no command works on it until the developed
+        // picture arrives.
         view_->setResult(result);
         developed_width_ = developed_height_ = 0;
         control(id::kFiltersApply)->setEnabled(false);
-        status_->setText("Loading - showing the embedded preview");
+        status_->setText(result->quick ? "Loading - showing a quick preview" : "Loading - showing the embedded preview");
         return;
     }
     if (result->opened) {

@@ -9,6 +9,9 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <QRect>
+
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <cstring>
@@ -251,7 +254,11 @@ void DocumentWorker::run() {
         auto covered = [&] { return !viewport || document.screen_covers(*viewport); };
         if (work.open) {
             sendEmbeddedPreview(work.path);
+            document.set_quick_picture_handler([this, &document](const develop::ScreenImage& picture) {
+                sendQuickPicture(document, picture);
+            });
             document.OnOpenDocument(work.path);
+            document.set_quick_picture_handler(nullptr);
         } else if (!document.loaded()) {
             ran = false;  // the commands need an image
         } else if (finish_filters) {
@@ -323,12 +330,7 @@ void DocumentWorker::run() {
 void DocumentWorker::sendEmbeddedPreview(const std::string& path) {
     const FilePreview preview = read_file_preview(QString::fromStdString(path));
     const QImage picture = preview.thumbnail.convertToFormat(QImage::Format_RGB32);
-    if (picture.isNull() || all_black(picture)) return;
-    {
-        // Another file asked for meanwhile replaces this one at once.
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (stop_ || (has_pending_ && pending_.open)) return;
-    }
+    if (picture.isNull() || all_black(picture) || !openStillWanted()) return;
     auto result = std::make_shared<DocumentResult>();
     result->provisional = true;
     result->path = QString::fromStdString(path);
@@ -336,6 +338,28 @@ void DocumentWorker::sendEmbeddedPreview(const std::string& path) {
     result->iso = preview.shot.iso;
     result->orientation = preview.shot.orientation;
     // Queued before the open's own result, which always follows it.
+    emit resultReady(result);
+}
+
+bool DocumentWorker::openStillWanted() const {
+    // Another file asked for meanwhile replaces this one at once.
+    std::lock_guard<std::mutex> lock(mutex_);
+    return !stop_ && !(has_pending_ && pending_.open);
+}
+
+void DocumentWorker::sendQuickPicture(const develop::RawDocument& document, const develop::ScreenImage& picture) {
+    if (picture.pixels.empty() || !openStillWanted()) return;
+    // Without the frame the developed picture leaves out of the display.
+    const int border = develop::kDisplayBorder / std::max(picture.scale_down, 1);
+    const QImage whole = copy_bgr0(picture.pixels.data(), picture.width, picture.height);
+    const QRect inside = whole.rect().adjusted(border, border, -border, -border);
+    auto result = std::make_shared<DocumentResult>();
+    result->provisional = result->quick = true;
+    result->path = QString::fromStdString(document.path());
+    result->display = inside.isEmpty() ? whole : whole.copy(inside);
+    result->iso = document.shooting().iso;
+    result->orientation = document.shooting().orientation;
+    // Queued after the embedded preview and before the open's own result.
     emit resultReady(result);
 }
 

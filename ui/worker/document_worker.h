@@ -14,7 +14,11 @@
 //
 // An open first hands over the file's embedded preview, when it has one, as
 // a provisional result, so the window shows the picture long before the
-// raw data is decoded and developed.
+// raw data is decoded and developed. Right after decoding a second one
+// follows for mosaic sensors: the quick picture the document develops from
+// the sensor's two-by-two cells with the open's control positions. It
+// shows the user's own develop settings while demosaicing and refinement
+// run, so the full-quality picture that replaces it changes only detail.
 #include <QImage>
 #include <QObject>
 #include <QString>
@@ -73,6 +77,9 @@ struct DocumentResult {
     // camera was held) and nothing else is set. It only stands in until the
     // open's own result arrives; it is no developed picture.
     bool provisional = false;
+    // A provisional picture developed from the raw data at reduced size
+    // (not the file's embedded preview); as provisional and no more.
+    bool quick = false;
     QString path;
     int32_t image_id = 0;       // the picture's key in the settings database
     int width = 0, height = 0;  // developed size
@@ -144,6 +151,10 @@ private:
     void run();
     void runSave(develop::RawDocument& document, const SaveJob& job);
     void sendEmbeddedPreview(const std::string& path);
+    void sendQuickPicture(const develop::RawDocument& document, const develop::ScreenImage& picture);
+    // False when the worker stops or another file waits to be opened: a
+    // provisional picture of this one would only be shown after it.
+    bool openStillWanted() const;
 
     develop::DocumentOptions options_;  // guarded by mutex_
     persistence::SettingsDatabase* database_;
