@@ -68,14 +68,23 @@ void move_to_single_black(DecoderSession& s, const DngLevels& levels);
 
 // Calls f(row, col, sample, value) for every stored sample of the image:
 // the site's own plane under a colour filter, each sample plane otherwise.
+// On a half-size grid a sample two sites of a cell share is visited once.
 template <typename F>
 void for_each_stored_sample(DecoderSession& s, int samples, F f) {
     const int planes = s.cfa_pattern ? 1 : std::min(samples, 4);
     const size_t image_size = s.image.size();
+    const auto shared_with_earlier_site = [&s](int row, int col) {
+        const int colour = s.filter_color(row, col);
+        for (int r = row & ~1; r <= row; ++r)
+            for (int c = col & ~1; c < (r == row ? col : (col & ~1) + 2); ++c)
+                if (s.filter_color(r, c) == colour) return true;
+        return false;
+    };
     for (int row = 0; row < s.height; ++row)
         for (int col = 0; col < s.width; ++col) {
             const size_t index = size_t(row >> s.half_grid) * size_t(s.image_width) + size_t(col >> s.half_grid);
             if (index >= image_size) continue;
+            if (s.half_grid && s.cfa_pattern && shared_with_earlier_site(row, col)) continue;
             for (int k = 0; k < planes; ++k)
                 f(row, col, k, s.image[index][size_t(s.cfa_pattern ? s.filter_color(row, col) : k)]);
         }

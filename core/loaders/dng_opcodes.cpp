@@ -20,10 +20,13 @@ constexpr uint32_t kMaxListBytes = 64u << 20;
 // opcodes is hostile and would take hours. Past this many the rest of the
 // list is left out with a warning.
 constexpr uint32_t kMaxAppliedOpcodes = 64;
-// Sites visited by the bad-pixel repairs of one list, all together: a
-// real defect map costs a small share of this, a list marking the whole
-// image bad many times over would otherwise take minutes.
-constexpr int64_t kMaxRepairWork = int64_t(1) << 27;
+// Sites visited by the bad-pixel repairs of one list, all together, as a
+// base and per site of the image: a real defect map (points and a few
+// columns, each site repaired from its first ring or two) costs a small
+// share of this; a list marking the whole image bad many times over, or
+// scanning it for a constant again and again, would otherwise take minutes.
+constexpr int64_t kRepairWorkBase = int64_t(1) << 23;
+constexpr int64_t kRepairWorkPerSite = 8;
 
 constexpr const char* kOpcodeNames[] = {
     "",         "WarpRectilinear", "WarpFisheye",  "FixVignetteRadial", "FixBadPixelsConstant",
@@ -332,9 +335,10 @@ bool fix_bad_pixels_constant(const Target& t, ParamReader& r, int64_t& work_left
     const uint32_t value = r.u32();
     r.u32();  // the phase of the colour pattern: the image's own pattern is used
     if (!r.ok() || !t.s.cfa_pattern) return false;
+    work_left -= int64_t(t.s.height) * t.s.width;  // the scan for the value
+    if (work_left < 0) return false;
     BadSites bad(t);
     if (!bad.start()) return false;
-    work_left -= int64_t(t.s.height) * t.s.width;
     bad.mark_value(value);
     return bad.repair(work_left);
 }
@@ -499,7 +503,7 @@ std::vector<std::string> apply_dng_opcodes(DecoderSession& s, const std::vector<
     std::vector<std::string> left_out;
     // On colour-filter data the warps of list 3 wait for the demosaic.
     const bool warp_waits = list_number == 3 && s.cfa_pattern && !after_demosaic;
-    int64_t repair_work_left = kMaxRepairWork;
+    int64_t repair_work_left = kRepairWorkBase + kRepairWorkPerSite * int64_t(std::max(s.height, 0)) * std::max(s.width, 0);
     ParamReader head(list.data(), list.size());
     const uint32_t count = head.u32();
     if (!head.ok() && !after_demosaic) left_out.push_back("a damaged opcode list");
