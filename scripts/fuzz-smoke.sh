@@ -18,7 +18,7 @@ for target in "$build"/fuzz/fuzz_*; do
   work=$(mktemp -d -p "$corpus")
   log="$corpus/$name.log"
   if ! "$target" -max_total_time="$seconds" -max_len=65536 -timeout=10 -rss_limit_mb=2048 \
-      -print_final_stats=1 "$work" "$root"/testdata/regressions "$root"/fuzz/seeds >"$log" 2>&1; then
+      -print_final_stats=1 "$work" "$root"/fuzz/seeds "$root"/testdata/regressions >"$log" 2>&1; then
     tail -n 60 "$log" >&2
     echo "fuzz target $name failed" >&2
     exit 1

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential g++ clang libclang-rt-14-dev libomp-14-dev cmake ninja-build pkg-config
   qt6-base-dev libsqlite3-dev zlib1g-dev libtiff-dev liblcms2-dev libvigraimpex-dev
-  libjpeg62-turbo-dev libpng-dev libexiv2-dev nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev
+  libjpeg62-turbo-dev libjxl-dev libpng-dev libexiv2-dev nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool libimage-exiftool-perl libgl1-mesa-dri
 )
 

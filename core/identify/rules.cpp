@@ -24,15 +24,12 @@ const char* dng_data_refusal(const DecoderSession& s, bool floating_point) {
         return "DNG samples of this bit depth cannot be read";
     switch (s.compression) {
         case 1: case 8: case 32946: return nullptr;
+        case 52546:
+            if (!floating_point && bits > 16) return "DNG JPEG XL data deeper than 16 bits cannot be decoded";
+            return nullptr;
         case 34892:
             if (bits != 8) return "DNG lossy JPEG data deeper than 8 bits cannot be decoded";
             return nullptr;
-        case 52546:
-#ifdef OSTEL_HAVE_JXL
-            return nullptr;
-#else
-            return "DNG JPEG XL data: this build has no JPEG XL decoder";
-#endif
         case 7: return "DNG lossless JPEG data deeper than 16 bits or floating point cannot be decoded";
         default: return "DNG compression of unknown kind";
     }

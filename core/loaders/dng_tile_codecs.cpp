@@ -13,13 +13,6 @@ namespace ostel::core {
 
 namespace {
 
-// A tile larger than this many samples is not a tile but a corrupt header.
-constexpr int64_t kMaxTileSamples = int64_t(1) << 28;
-
-bool tile_size_ok(int64_t w, int64_t h, int64_t samples) {
-    return w > 0 && h > 0 && samples > 0 && w * h * samples <= kMaxTileSamples;
-}
-
 // The JPEG library reports fatal errors through a callback that must not
 // return; it jumps back to the decode call, which owns no object that
 // needs destruction between the jump and its landing.
@@ -66,7 +59,7 @@ bool decode_dct_jpeg_tile(const uint8_t* data, size_t size, DngTile& out, std::s
     }
     const int components = info.num_components;
     if ((components != 1 && components != 3) ||
-        !tile_size_ok(info.image_width, info.image_height, components)) {
+        !dng_tile_size_ok(info.image_width, info.image_height, components)) {
         jpeg_destroy_decompress(&info);
         why = "JPEG tile of " + std::to_string(components) + " components or unusable size";
         return false;
@@ -156,7 +149,7 @@ bool layout_ok(const DngTileLayout& l, std::string& why) {
               " bits";
         return false;
     }
-    if (!tile_size_ok(l.width, l.height, l.samples)) {
+    if (!dng_tile_size_ok(l.width, l.height, l.samples)) {
         why = "unusable tile size";
         return false;
     }
@@ -303,12 +296,5 @@ bool decode_deflate_tile(const uint8_t* data, size_t size, const DngTileLayout& 
     }
     return true;
 }
-
-#ifndef OSTEL_HAVE_JXL
-bool decode_jpeg_xl_tile(const uint8_t*, size_t, DngTile&, std::string& why) {
-    why = "JPEG XL not available in this build";
-    return false;
-}
-#endif
 
 }  // namespace ostel::core

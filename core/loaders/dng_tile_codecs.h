@@ -1,7 +1,7 @@
 #pragma once
 // Decoders of one DNG tile (or strip) held in memory: baseline DCT JPEG,
-// deflate with the integer and floating-point predictors, and JPEG XL where
-// the build has it. Each fills a tile of stored sample values and says
+// deflate with the integer and floating-point predictors, and JPEG XL. Each
+// fills a tile of stored sample values and says
 // whether it could; none of them trusts a size it was not given.
 #include <cstddef>
 #include <cstdint>
@@ -9,6 +9,13 @@
 #include <vector>
 
 namespace ostel::core {
+
+// A tile larger than this many samples is not a tile but a corrupt header.
+constexpr int64_t kMaxDngTileSamples = int64_t(1) << 28;
+
+inline bool dng_tile_size_ok(int64_t width, int64_t height, int64_t samples) {
+    return width > 0 && height > 0 && samples > 0 && width * height * samples <= kMaxDngTileSamples;
+}
 
 struct DngTile {
     int width = 0, height = 0, samples = 0;
@@ -36,8 +43,11 @@ bool decode_dct_jpeg_tile(const uint8_t* data, size_t size, DngTile& out, std::s
 bool decode_deflate_tile(const uint8_t* data, size_t size, const DngTileLayout& layout, DngTile& out,
                          std::string& why);
 
-// JPEG XL; false with a reason when the build has no JPEG XL library.
-bool decode_jpeg_xl_tile(const uint8_t* data, size_t size, DngTile& out, std::string& why);
+// One JPEG XL image (bare codestream or container) of exactly the layout's
+// size and sample count. Integer layouts get the stored codes back on their
+// own scale (0 to 2^bits - 1), floating-point ones the values themselves.
+bool decode_jpeg_xl_tile(const uint8_t* data, size_t size, const DngTileLayout& layout, DngTile& out,
+                         std::string& why);
 
 // Uncompressed samples of the given layout (integers packed MSB-first with
 // each row starting on a byte boundary, or floating point).

@@ -7,6 +7,7 @@
 // list 1 applies to the stored values before that, lists 2 and 3 after.
 #include <algorithm>
 #include <cmath>
+#include <exception>
 #include <iostream>
 
 #include "core/loaders/dng_levels.h"
@@ -21,6 +22,24 @@ namespace {
 // More tiles than this cannot belong to an image of the allowed size.
 constexpr int64_t kMaxTiles = int64_t(1) << 20;
 
+// Tiles decoded side by side before they are placed: at most this many,
+// of at most this many samples together (a single larger tile makes a
+// batch of its own).
+constexpr size_t kBatchTiles = 256;
+constexpr int64_t kBatchSamples = int64_t(1) << 25;
+
+// One tile's data, where it goes, and what decoding it gave.
+struct TileJob {
+    int64_t y0 = 0, x0 = 0;      // stored position of its first sample
+    int64_t at = 0, length = 0;  // its data in the file; no length: none
+    bool cut = false;            // the data ran past the end of the file
+    DngTileLayout layout;
+    DngTile tile;
+    bool decoded = false;
+    std::string why;
+    std::exception_ptr failure;
+};
+
 uint16_t level16(double fraction) {
     if (!(fraction > 0)) return 0;
     if (fraction >= 1) return 65535;
@@ -32,14 +51,14 @@ int first_value(DecoderSession& s, const TagRef& ref, int fallback) {
     return v.empty() ? fallback : static_cast<int>(v[0]);
 }
 
-bool decode_tile(DecoderSession& s, const uint8_t* data, size_t size, const DngTileLayout& layout, DngTile& tile,
+bool decode_tile(int compression, const uint8_t* data, size_t size, const DngTileLayout& layout, DngTile& tile,
                  std::string& why) {
-    switch (s.compression) {
+    switch (compression) {
         case 1: return decode_plain_tile(data, size, layout, tile, why);
         case 8: case 32946: return decode_deflate_tile(data, size, layout, tile, why);
         case 34892: return decode_dct_jpeg_tile(data, size, tile, why);
-        case 52546: return decode_jpeg_xl_tile(data, size, tile, why);
-        default: why = "compression " + std::to_string(s.compression); return false;
+        case 52546: return decode_jpeg_xl_tile(data, size, layout, tile, why);
+        default: why = "compression " + std::to_string(compression); return false;
     }
 }
 
@@ -121,30 +140,66 @@ void dng_tiled_load_raw(DecoderSession& s) {
     if (list1 && !storable)
         std::cerr << s.file_name << (s.file_name.empty() ? "" : ": ")
                   << "DNG opcode list 1 not applied: it needs integer samples of up to 16 bits\n";
+    const double file_size = double(s.file_size());
     bool told = false;
-    for (size_t i = 0; i < offsets.size(); ++i) {
-        const int64_t y0 = int64_t(i) / across * tile_rows, x0 = int64_t(i) % across * layout.width;
-        layout.height = tiled ? tile_rows : int(std::min<int64_t>(tile_rows, s.stored_height - y0));
-        const int64_t at = int64_t(offsets[i]);
-        int64_t length = i < counts.size() ? int64_t(counts[i]) : s.file_size() - at;
-        if (at <= 0 || at >= s.file_size() || length <= 0) {
-            count_undecodable(s);
-            continue;
+    for (size_t first = 0; first < offsets.size();) {
+        // A batch of tiles is decoded side by side, then placed and counted
+        // in file order: the image and the counts do not depend on how many
+        // threads decoded them.
+        std::vector<TileJob> jobs;
+        int64_t batch_samples = 0;
+        for (size_t i = first;
+             i < offsets.size() && jobs.size() < kBatchTiles && (jobs.empty() || batch_samples < kBatchSamples); ++i) {
+            TileJob job;
+            job.y0 = int64_t(i) / across * tile_rows;
+            job.x0 = int64_t(i) % across * layout.width;
+            job.layout = layout;
+            job.layout.height = tiled ? tile_rows : int(std::min<int64_t>(tile_rows, s.stored_height - job.y0));
+            const double at = offsets[i];
+            const double length = i < counts.size() ? counts[i] : file_size - at;
+            if (at > 0 && at < file_size && length > 0) {
+                job.at = int64_t(at);
+                job.cut = length > file_size - at;  // cut off: decode what is there
+                job.length = job.cut ? s.file_size() - job.at : int64_t(length);
+            }
+            batch_samples += int64_t(job.layout.width) * job.layout.height * job.layout.samples;
+            jobs.push_back(std::move(job));
         }
-        if (length > s.file_size() - at) {
-            length = s.file_size() - at;  // cut off: decode what is there
-            ++s.short_read_count;
+        first += jobs.size();
+        const int compression = s.compression;
+        const uint8_t* const data = s.input.data();
+#pragma omp parallel for schedule(dynamic)
+        for (int64_t j = 0; j < int64_t(jobs.size()); ++j) {
+            TileJob& job = jobs[size_t(j)];
+            if (job.length == 0) continue;
+            // Nothing may leave a parallel region by an exception: it is
+            // kept and thrown again once the batch is done.
+            try {
+                job.decoded =
+                    decode_tile(compression, data + job.at, size_t(job.length), job.layout, job.tile, job.why);
+            } catch (...) {
+                job.failure = std::current_exception();
+            }
         }
-        DngTile tile;
-        std::string why;
-        if (!decode_tile(s, s.input.data() + at, size_t(length), layout, tile, why)) {
-            if (!told) std::cerr << s.file_name << (s.file_name.empty() ? "" : ": ") << "DNG tile not decoded: " << why << "\n";
-            told = true;
-            count_undecodable(s);
-            continue;
+        for (TileJob& job : jobs) {
+            if (job.failure) std::rethrow_exception(job.failure);
+            if (job.length == 0) {
+                count_undecodable(s);
+                continue;
+            }
+            if (job.cut) ++s.short_read_count;
+            if (!job.decoded) {
+                if (!told)
+                    std::cerr << s.file_name << (s.file_name.empty() ? "" : ": ") << "DNG tile not decoded: " << job.why
+                              << "\n";
+                told = true;
+                count_undecodable(s);
+                continue;
+            }
+            if (job.tile.damaged) ++s.short_read_count;
+            place_tile(s, job.tile, levels, job.y0, job.x0, layout.samples, as_stored);
+            job.tile = DngTile{};
         }
-        if (tile.damaged) ++s.short_read_count;
-        place_tile(s, tile, levels, y0, x0, layout.samples, as_stored);
     }
     if (as_stored) {
         if (list1) apply_dng_opcode_list(s, 1);

@@ -76,6 +76,38 @@ TEST(UndecodableData, TiledUncompressedDngWithCompressedTilesIsCounted) {
     EXPECT_GT(s.short_read_count, 0);
 }
 
+TEST(UndecodableData, JpegXlTilesOfAnotherSizeThanTheDirectorySaysAreCounted) {
+    // The directory's tile width or length halved: every stream now holds
+    // an image larger than its tile, which is refused, not cropped or
+    // decoded into a buffer sized by the stream.
+    for (const uint8_t tag : {uint8_t(0x42), uint8_t(0x43)}) {  // TileWidth (322), TileLength (323)
+        std::vector<uint8_t> file = simulated(Format::dng_jxl);
+        // LONG, count 1, value 64, little-endian.
+        ASSERT_EQ(replace_all(file, {tag, 0x01, 0x04, 0x00, 0x01, 0x00, 0x00, 0x00, 0x40, 0x00, 0x00, 0x00},
+                              {tag, 0x01, 0x04, 0x00, 0x01, 0x00, 0x00, 0x00, 0x20, 0x00, 0x00, 0x00}),
+                  1);
+        DecoderSession s;
+        s.input = ostel::core::ByteSource(std::move(file));
+        ostel::core::decode(s);
+        ASSERT_NE(s.raw_count, 0);
+        EXPECT_GT(s.short_read_count, 0);
+        EXPECT_TRUE(image_is_zero(s));
+    }
+}
+
+TEST(UndecodableData, JpegXlTilesOfIntegersDeeperThan16BitsAreRefusedWithTheReason) {
+    std::vector<uint8_t> file = simulated(Format::dng_jxl);
+    // BitsPerSample (258), SHORT, count 1: 16 becomes 24.
+    ASSERT_EQ(replace_all(file, {0x02, 0x01, 0x03, 0x00, 0x01, 0x00, 0x00, 0x00, 0x10, 0x00},
+                          {0x02, 0x01, 0x03, 0x00, 0x01, 0x00, 0x00, 0x00, 0x18, 0x00}),
+              1);
+    DecoderSession s;
+    s.input = ostel::core::ByteSource(std::move(file));
+    ostel::core::decode(s);
+    EXPECT_EQ(s.raw_count, 0);
+    EXPECT_EQ(s.refusal_reason, "DNG JPEG XL data deeper than 16 bits cannot be decoded");
+}
+
 TEST(UndecodableData, UncompressedDataRunningPastTheFileEndIsCounted) {
     // The strip offset moved so close to the end of the file that only 100
     // bytes of the image data could be there.

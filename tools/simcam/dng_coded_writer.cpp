@@ -1,6 +1,7 @@
 // Digital negatives whose tiles are coded: deflate over floating-point
-// samples (with the floating-point predictor) and 8-bit DCT JPEG over
-// three samples per pixel with a linearisation table.
+// samples (with the floating-point predictor), 8-bit DCT JPEG over three
+// samples per pixel with a linearisation table, and JPEG XL over the
+// stored codes.
 #include <zlib.h>
 
 #include <algorithm>
@@ -16,6 +17,7 @@
 
 #include "tools/simcam/format_common.h"
 #include "tools/simcam/formats.h"
+#include "tools/simcam/jxl_encoder.h"
 
 namespace ostel::simcam {
 
@@ -121,6 +123,23 @@ std::vector<uint8_t> jpeg_tile(const Mosaic& m, const Camera& cam, int tx, int t
     return out;
 }
 
+// Tile (tx, ty) of the mosaic's stored codes, edges padded, in JPEG XL.
+std::vector<uint8_t> jxl_tile(const Mosaic& m, const Camera& cam, int tx, int ty, float distance) {
+    std::vector<float> codes;
+    codes.reserve(size_t(kTile) * kTile * size_t(m.samples));
+    for (int r = 0; r < kTile; ++r)
+        for (int c = 0; c < kTile; ++c)
+            for (int k = 0; k < m.samples; ++k)
+                codes.push_back(
+                    float(m.sample(std::min(ty * kTile + r, m.height - 1), std::min(tx * kTile + c, m.width - 1), k)));
+    JxlImage image;
+    image.width = image.height = kTile;
+    image.channels = m.samples;
+    image.bits = cam.bits;
+    image.distance = distance;
+    return encode_jxl(image, codes);
+}
+
 std::vector<uint8_t> write_tiled(const Mosaic& m, const Camera& cam, int compression, int bits,
                                  const std::function<std::vector<uint8_t>(int, int)>& tile,
                                  const std::function<void(const TiffWriter&, std::vector<TiffEntry>&)>& extra_entries) {
@@ -187,6 +206,14 @@ std::vector<uint8_t> write_dng_linear_lossy(const Mosaic& m, const Camera& cam) 
             for (int i = 0; i < 256; ++i) table.push_back(uint32_t(std::lround(65535.0 * std::pow(i / 255.0, 2.2))));
             e.push_back(w.shorts(50712, table));
         });
+}
+
+std::vector<uint8_t> write_dng_jxl(const Mosaic& m, const Camera& cam, float distance) {
+    if (m.samples != 1 && m.samples != 3) throw std::invalid_argument("write_dng_jxl: one or three samples per site");
+    if (cam.bits < 1 || cam.bits > 16) throw std::invalid_argument("write_dng_jxl: 1 to 16 bits");
+    return write_tiled(
+        m, cam, 52546, cam.bits, [&](int tx, int ty) { return jxl_tile(m, cam, tx, ty, distance); },
+        [](const TiffWriter&, std::vector<TiffEntry>&) {});
 }
 
 }  // namespace ostel::simcam

@@ -10,7 +10,7 @@ namespace {
 
 constexpr std::array<std::string_view, static_cast<size_t>(Format::count_)> kNames = {
     "cr2", "dng", "dng_ljpeg", "nef", "nef_compressed", "pef", "pef_compressed", "crw_packed", "nef_cmyg",
-    "dng_deflate_float", "dng_linear_lossy"};
+    "dng_deflate_float", "dng_linear_lossy", "dng_jxl", "dng_linear_jxl"};
 
 // XYZ to camera of two four-colour compacts (filters green, magenta, cyan,
 // yellow in the order of their pattern indices).
@@ -54,13 +54,16 @@ Camera camera_for(Format f, int width, int height) {
         case Format::dng_ljpeg:
         case Format::dng_deflate_float:
         case Format::dng_linear_lossy:
+        case Format::dng_jxl:
+        case Format::dng_linear_jxl:
             cam.make = "Ostel";
             cam.model = "SimCam 1";
             cam.cfa_pattern = kGrbg;
             cam.bits = 16;
             cam.black = 256;
             cam.white = 65535;
-            if (f == Format::dng_linear_lossy) cam.cfa_pattern = 0;  // no filter: three samples per site
+            if (f == Format::dng_linear_lossy || f == Format::dng_linear_jxl)
+                cam.cfa_pattern = 0;  // no filter: three samples per site
             break;
         case Format::nef:
         case Format::nef_compressed:
@@ -118,6 +121,8 @@ std::vector<uint8_t> write_raw(Format f, const Mosaic& m, const Camera& cam) {
         case Format::dng_ljpeg: return write_dng_ljpeg(m, cam);
         case Format::dng_deflate_float: return write_dng_deflate_float(m, cam);
         case Format::dng_linear_lossy: return write_dng_linear_lossy(m, cam);
+        case Format::dng_jxl: return write_dng_jxl(m, cam);
+        case Format::dng_linear_jxl: return write_dng_jxl(m, cam, 1.0f);
         case Format::nef: return write_nef(m, cam);
         case Format::nef_compressed: return write_nef_compressed(m, cam);
         case Format::pef: return write_pef(m, cam);

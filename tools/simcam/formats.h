@@ -1,8 +1,9 @@
 #pragma once
 // Raw file writers of the simulated camera. Each returns the whole file in
 // memory; the mosaic is stored so that the camera's loader gives it back
-// exactly (all formats here are lossless, except the DCT JPEG one, and
-// the floating-point one holds values normalised between black and white).
+// exactly (all formats here are lossless, except the DCT JPEG and the
+// three-sample JPEG XL ones, and the floating-point one holds values
+// normalised between black and white).
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -24,6 +25,8 @@ enum class Format : uint8_t {
     nef_cmyg,        // four-colour compact (Nikon TIFF) known by its file size, 12-bit rows in two fields
     dng_deflate_float,  // deflate tiles of 32-bit floats with the floating-point predictor
     dng_linear_lossy,   // three samples per pixel in 8-bit DCT JPEG tiles, linearisation table
+    dng_jxl,            // lossless JPEG XL tiles of the stored codes
+    dng_linear_jxl,     // three samples per pixel in lossy JPEG XL tiles (distance 1)
     count_
 };
 
@@ -44,6 +47,8 @@ std::vector<uint8_t> write_dng_ljpeg(const Mosaic& m, const Camera& cam, int til
 std::vector<uint8_t> write_dng_plain_tiles(const Mosaic& m, const Camera& cam, int tile_width = 0, int tile_length = 0);
 std::vector<uint8_t> write_dng_deflate_float(const Mosaic& m, const Camera& cam, int float_bits = 32);
 std::vector<uint8_t> write_dng_linear_lossy(const Mosaic& m, const Camera& cam);
+// JPEG XL tiles of one or three samples per site; distance 0 is lossless.
+std::vector<uint8_t> write_dng_jxl(const Mosaic& m, const Camera& cam, float distance = 0);
 std::vector<uint8_t> write_nef(const Mosaic& m, const Camera& cam);
 std::vector<uint8_t> write_nef_compressed(const Mosaic& m, const Camera& cam);
 std::vector<uint8_t> write_pef(const Mosaic& m, const Camera& cam);
