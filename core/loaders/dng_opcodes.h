@@ -8,12 +8,14 @@
 // white. The lists are stored big-endian whatever the file's byte order.
 //
 // Applied: MapTable, MapPolynomial, GainMap, the per-row and per-column
-// deltas and scales, FixVignetteRadial, the bad-pixel repairs on colour
-// filter data (lists 1 and 2), and (on images that need no demosaic, lists
-// 2 and 3) WarpRectilinear. The per-pixel opcodes of the list meant for
-// after demosaic are applied before it, which is the same up to rounding
-// since they vary slowly over the picture. Anything else is left out with
-// a warning naming it; an opcode list never makes a file unreadable.
+// deltas and scales, FixVignetteRadial, TrimBounds, the bad-pixel repairs
+// on colour-filter data (lists 1 and 2), and WarpRectilinear (lists 2 and
+// 3; on colour-filter data it waits for the demosaic, see
+// apply_dng_warps_after_demosaic). The per-pixel opcodes of the list meant
+// for after demosaic are applied before it, which is the same up to
+// rounding since they vary slowly over the picture. Anything else is left
+// out with a warning naming it; an opcode list never makes a file
+// unreadable.
 #include <cstdint>
 #include <string>
 #include <vector>
