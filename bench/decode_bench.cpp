@@ -1,6 +1,6 @@
 // Decode throughput per loader, single-threaded, in megapixels per second:
-// simulated 20-megapixel files of every writer, and the real sample files
-// when they are present.
+// simulated 20-megapixel files of every writer, the 24-megapixel CR2 that the
+// preview benchmark opens, and the real sample files when they are present.
 #include <benchmark/benchmark.h>
 #include <omp.h>
 
@@ -10,6 +10,7 @@
 
 #include "core/session/decoder_session.h"
 #include "core/identify/identify.h"
+#include "core/ljpeg/ljpeg.h"
 #include "core/loaders/loaders.h"
 #include "core/thumb/entries.h"
 #include "tools/simcam/formats.h"
@@ -29,6 +30,16 @@ const std::vector<uint8_t>& simulated(simcam::Format f) {
         it = cache.emplace(f, simcam::write_raw(f, simcam::render_mosaic(simcam::Scene{}, cam), cam)).first;
     }
     return it->second;
+}
+
+// The file ostel_preview_bench opens: 6000 x 4000, noise 4.
+const std::vector<uint8_t>& simulated_cr2_24mp() {
+    static const std::vector<uint8_t> bytes = [] {
+        simcam::Camera cam = simcam::camera_for(simcam::Format::cr2, 6000, 4000);
+        cam.noise_sigma = 4;
+        return simcam::write_raw(simcam::Format::cr2, simcam::render_mosaic(simcam::Scene{}, cam), cam);
+    }();
+    return bytes;
 }
 
 void run_decode(benchmark::State& state, const std::vector<uint8_t>& bytes) {
@@ -64,9 +75,8 @@ void BM_Simulated(benchmark::State& state) {
 // The loader alone: identification and the zero-filled image are prepared
 // outside the timed region, which for large images is dominated by page
 // faults rather than by decoding.
-void BM_LoaderOnly(benchmark::State& state) {
-    omp_set_num_threads(1);
-    const auto& bytes = simulated(static_cast<simcam::Format>(state.range(0)));
+void run_loader_only(benchmark::State& state, const std::vector<uint8_t>& bytes, int threads = 1) {
+    omp_set_num_threads(threads);
     int64_t pixels = 0;
     for (auto _ : state) {
         state.PauseTiming();
@@ -95,6 +105,44 @@ void BM_LoaderOnly(benchmark::State& state) {
     state.counters["MP/s"] = benchmark::Counter(double(pixels) * double(state.iterations()) / 1e6,
                                                 benchmark::Counter::kIsRate);
 }
+
+void BM_LoaderOnly(benchmark::State& state) {
+    run_loader_only(state, simulated(static_cast<simcam::Format>(state.range(0))));
+}
+
+// The entropy decoding alone: every line of the file's lossless JPEG stream,
+// without placing the samples in the image.
+void BM_Cr2_24mpStreamOnly(benchmark::State& state) {
+    const auto& bytes = simulated_cr2_24mp();
+    core::DecoderSession s;
+    s.input = core::ByteSource(bytes);
+    s.seek(0);
+    core::identify_file(s);
+    int64_t samples = 0;
+    for (auto _ : state) {
+        s.seek(s.raw_offset);
+        core::LjpegHeader jh;
+        if (!core::parse_ljpeg_header(s, jh, false)) {
+            state.SkipWithError("no lossless JPEG stream");
+            return;
+        }
+        uint64_t sum = 0;
+        for (int jrow = 0; jrow < jh.high; ++jrow) sum += core::decode_ljpeg_row(s, jrow, jh)[0];
+        benchmark::DoNotOptimize(sum);
+        samples = int64_t(jh.high) * jh.wide * jh.clrs;
+    }
+    state.counters["ns/sample"] =
+        benchmark::Counter(double(samples) * double(state.iterations()) * 1e-9,
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+// Tiled files decode their tiles side by side: the loader on every core.
+void BM_LoaderAllCores(benchmark::State& state) {
+    run_loader_only(state, simulated(static_cast<simcam::Format>(state.range(0))), omp_get_num_procs());
+}
+
+void BM_Cr2_24mp(benchmark::State& state) { run_decode(state, simulated_cr2_24mp()); }
+void BM_Cr2_24mpLoaderOnly(benchmark::State& state) { run_loader_only(state, simulated_cr2_24mp()); }
 
 std::vector<uint8_t> read_file(const std::string& path) {
     core::ByteSource src;
@@ -126,6 +174,13 @@ void register_all() {
         const std::string name = "loader/" + std::string(simcam::format_name(static_cast<simcam::Format>(f)));
         benchmark::RegisterBenchmark(name.c_str(), BM_LoaderOnly)->Arg(f)->Unit(benchmark::kMillisecond);
     }
+    benchmark::RegisterBenchmark("loader_all_cores/dng_ljpeg", BM_LoaderAllCores)
+        ->Arg(static_cast<int>(simcam::Format::dng_ljpeg))
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime();
+    benchmark::RegisterBenchmark("decode/cr2_24mp", BM_Cr2_24mp)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("loader/cr2_24mp", BM_Cr2_24mpLoaderOnly)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("stream/cr2_24mp", BM_Cr2_24mpStreamOnly)->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("decode/real_canon_eos30d_cr2", BM_RealCr2)->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("decode/real_nikon_d1_nef", BM_RealNef)->Unit(benchmark::kMillisecond);
 }

@@ -1,3 +1,5 @@
+#include <algorithm>
+#include <cstring>
 #include <new>
 
 #include "core/ljpeg/ljpeg.h"
@@ -30,24 +32,51 @@ void read_tables(LjpegHeader& jh, const uint8_t* d, const uint8_t* end) {
     }
 }
 
+size_t read_bytes(LjpegSource& in, uint8_t* dest, size_t n) {
+    const size_t got = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(n), in.size - in.pos));
+    if (got) std::memcpy(dest, in.data + in.pos, got);
+    in.pos += static_cast<int64_t>(got);
+    return got;
+}
+
+int next_byte(LjpegSource& in) { return in.pos < in.size ? in.data[in.pos++] : -1; }
+
 }  // namespace
 
+LjpegSource ljpeg_source(const DecoderSession& s) {
+    LjpegSource in;
+    in.data = s.input.data();
+    in.size = s.file_size();
+    in.pos = s.tell();
+    in.dng_version = s.dng_version;
+    in.stuffing = s.ff_stuffing != 0;
+    return in;
+}
+
 int parse_ljpeg_header(DecoderSession& s, LjpegHeader& jh, bool info_only) {
+    LjpegSource in = ljpeg_source(s);
+    const int ok = parse_ljpeg_header(in, jh, info_only);
+    s.seek(in.pos);
+    if (in.stuffing) s.ff_stuffing = 1;
+    return ok;
+}
+
+int parse_ljpeg_header(LjpegSource& in, LjpegHeader& jh, bool info_only) {
     jh = LjpegHeader{};
     jh.huff.fill(-1);
     jh.restart = kNoRestart;
 
     uint8_t b[4];
-    if (s.read(b, 1, 2) < 2 || b[1] != 0xD8) return 0;
+    if (read_bytes(in, b, 2) < 2 || b[1] != 0xD8) return 0;
 
     std::vector<uint8_t> segment(65536);
     for (;;) {
-        if (s.read(b, 1, 4) < 4) return 0;
+        if (read_bytes(in, b, 4) < 4) return 0;
         const int tag = (b[0] << 8) | b[1];
         const int length = ((b[2] << 8) | b[3]) - 2;
         if (tag <= 0xFF00 || length < 0) return 0;
         uint8_t* d = segment.data();
-        if (s.read(d, 1, static_cast<size_t>(length)) < static_cast<size_t>(length)) return 0;
+        if (read_bytes(in, d, static_cast<size_t>(length)) < static_cast<size_t>(length)) return 0;
 
         // Frame headers of the other JPEG processes (DCT, arithmetic coding,
         // hierarchical) describe data this decoder cannot read: decoding it
@@ -62,7 +91,7 @@ int parse_ljpeg_header(DecoderSession& s, LjpegHeader& jh, bool info_only) {
                 jh.wide = (d[3] << 8) | d[4];
                 jh.clrs = d[5] + jh.sraw;
                 // Some writers put one stray byte after a one-component frame.
-                if (length == 9 && s.dng_version == 0) s.getc();
+                if (length == 9 && in.dng_version == 0) next_byte(in);
                 break;
             case 0xFFC4:
                 if (!info_only) read_tables(jh, d, d + length);
@@ -104,12 +133,13 @@ int parse_ljpeg_header(DecoderSession& s, LjpegHeader& jh, bool info_only) {
     } catch (const std::bad_alloc&) {
         fail_out_of_memory();
     }
-    s.ff_stuffing = 1;
+    in.stuffing = true;
     return 1;
 }
 
 void release_ljpeg(LjpegHeader& jh) {
     for (auto& t : jh.tables) HuffTable().swap(t);
+    for (auto& t : jh.fast) FastDiffTable().swap(t);
     std::vector<uint16_t>().swap(jh.row);
     jh.huff.fill(-1);
 }

@@ -1,4 +1,5 @@
 #include <cstring>
+#include <new>
 
 #include "core/ljpeg/ljpeg.h"
 
@@ -8,7 +9,7 @@ namespace {
 
 // Length code 16 stands for -32768 without further bits, except in DNG files
 // of version 1.0.x.x, which follow it with 16 bits.
-bool long_code_reads_bits(const DecoderSession& s) { return s.dng_version != 0 && s.dng_version <= 0x0100FFFFu; }
+bool long_code_reads_bits(uint32_t dng_version) { return dng_version != 0 && dng_version <= 0x0100FFFFu; }
 
 int extend(unsigned value, int len) {
     int diff = static_cast<int>(value);
@@ -21,27 +22,28 @@ inline bool has_ff_byte(uint64_t x) {
     return ((y - 0x0101010101010101ull) & ~y & 0x8080808080808080ull) != 0;
 }
 
+// Takes as many whole bytes as fit when eight bytes are left and none of
+// those taken is 0xFF; returns false, taking nothing, otherwise.
+inline bool refill_bulk(LjpegBits& b) {
+    if (b.end - b.pos < 8) return false;
+    uint64_t x;
+    std::memcpy(&x, b.data + b.pos, 8);
+    x = __builtin_bswap64(x);
+    const int take = (64 - b.count) >> 3;
+    // The bytes not taken are zeroed: only the taken ones may not be 0xFF.
+    const uint64_t taken = x & (~uint64_t(0) << (64 - 8 * take));
+    if (b.stuffing && has_ff_byte(taken)) return false;
+    b.buffer |= taken >> b.count;
+    b.count += 8 * take;
+    b.pos += static_cast<size_t>(take);
+    return true;
+}
+
 // Tops the buffer up to at least 57 bits unless a marker or the end of the
-// data comes first. Eight bytes are taken at once when none of them is 0xFF.
-inline void refill(LjpegBits& b) {
-    if (b.marker || b.count < 0) return;
+// data comes first.
+[[gnu::noinline]] void refill_bytes(LjpegBits& b) {
     while (b.count <= 56) {
-        if (b.end - b.pos >= 8) {
-            uint64_t x;
-            std::memcpy(&x, b.data + b.pos, 8);
-            x = __builtin_bswap64(x);
-            if (!b.stuffing || !has_ff_byte(x)) {
-                const int take = (64 - b.count) >> 3;
-                if (take >= 8) {
-                    b.buffer = x;
-                } else {
-                    b.buffer = (b.buffer << (8 * take)) | (x >> (64 - 8 * take));
-                }
-                b.count += 8 * take;
-                b.pos += static_cast<size_t>(take);
-                return;
-            }
-        }
+        if (refill_bulk(b)) return;
         if (b.pos >= b.end) return;
         const unsigned c = b.data[b.pos++];
         if (c == 0xFF && b.stuffing) {
@@ -51,27 +53,35 @@ inline void refill(LjpegBits& b) {
                 return;
             }
         }
-        b.buffer = (b.buffer << 8) | c;
+        b.buffer |= uint64_t(c) << (56 - b.count);
         b.count += 8;
     }
 }
 
-// The next n (1..16) bits with zeros for bits past the end of the data.
-inline unsigned peek(const LjpegBits& b, int n) {
-    if (b.count >= n) return static_cast<unsigned>(b.buffer >> (b.count - n)) & ((1u << n) - 1);
-    if (b.count <= 0) return 0;
-    return static_cast<unsigned>(b.buffer << (n - b.count)) & ((1u << n) - 1);
+inline void refill(LjpegBits& b) {
+    if (b.marker || b.count < 0 || b.count > 56) return;
+    if (!refill_bulk(b)) refill_bytes(b);
+}
+
+// The next n (1..16) bits, with zeros for bits past the end of the data:
+// the bits below the valid ones are always zero.
+inline unsigned peek(const LjpegBits& b, int n) { return static_cast<unsigned>(b.buffer >> (64 - n)); }
+
+// Drops n (0..32) bits; the count goes below zero when fewer were left.
+inline void consume(LjpegBits& b, int n) {
+    b.buffer <<= n;
+    b.count -= n;
 }
 
 // One difference, with the same results and error counting as
 // read_difference over read_bits / read_huff.
-inline int next_difference(LjpegBits& b, const uint16_t* table, bool long_reads, int& errors) {
+[[gnu::noinline]] int next_difference(LjpegBits& b, const uint16_t* table, bool long_reads, int& errors) {
     if (b.count < 32) refill(b);
     int len = 0;
     const int max = table[0];
     if (max > 0 && b.count >= 0) {
         const uint16_t entry = table[1 + peek(b, max)];
-        b.count -= entry >> 8;
+        consume(b, entry >> 8);
         if (b.count < 0) ++errors;
         len = entry & 0xFF;
     }
@@ -84,11 +94,90 @@ inline int next_difference(LjpegBits& b, const uint16_t* table, bool long_reads,
     unsigned value = 0;
     if (b.count >= 0) {
         value = peek(b, len);
-        b.count -= len;
+        consume(b, len);
         if (b.count < 0) ++errors;
     }
     return extend(value, len);
 }
+
+// Entries for every kFastBits-bit window of the stream. A window decides a
+// code when all max-bit lookups that begin with it give the same entry and
+// that code is no longer than the window; the difference bits are folded in
+// when they fit too. Everything else stays 0: the bit-by-bit path.
+FastDiffTable build_fast_table(const HuffTable& table, bool long_reads) {
+    FastDiffTable fast;
+    const int max = table.empty() ? 0 : table[0];
+    if (max <= 0 || table.size() < (size_t(1) << max) + 1) return fast;
+    try {
+        fast.assign(size_t(1) << kFastBits, FastDiff{});
+    } catch (const std::bad_alloc&) {
+        return FastDiffTable{};  // the bit-by-bit path needs no table
+    }
+    for (unsigned window = 0; window < (1u << kFastBits); ++window) {
+        uint16_t entry;
+        if (max <= kFastBits) {
+            entry = table[1 + (window >> (kFastBits - max))];
+        } else {
+            const size_t first = 1 + (size_t(window) << (max - kFastBits));
+            const size_t span = size_t(1) << (max - kFastBits);
+            entry = table[first];
+            if ((entry >> 8) > kFastBits) continue;
+            bool same = true;
+            for (size_t k = 1; k < span && same; ++k) same = table[first + k] == entry;
+            if (!same) continue;
+        }
+        const int code = entry >> 8, len = entry & 0xFF;
+        if (code == 0 || code > kFastBits || len > 16) continue;
+        FastDiff& f = fast[window];
+        if (len == 0 || (len == 16 && !long_reads)) {
+            f.diff = static_cast<int16_t>(len == 0 ? 0 : -32768);
+            f.used = static_cast<uint8_t>(code);
+        } else if (code + len <= kFastBits) {
+            const unsigned value = (window >> (kFastBits - code - len)) & ((1u << len) - 1);
+            f.diff = static_cast<int16_t>(extend(value, len));
+            f.used = static_cast<uint8_t>(code + len);
+        } else {
+            f.used = static_cast<uint8_t>(code);
+            f.extra = static_cast<uint8_t>(len);
+        }
+    }
+    return fast;
+}
+
+// Windows that no table decides: every lookup goes the bit-by-bit way.
+const FastDiff kAllSlow[1 << kFastBits] = {};
+
+// One difference, through the combined lookup while a whole window of real
+// bits is buffered, otherwise through next_difference. Both give the same
+// results and error counts.
+[[gnu::always_inline]] inline int fast_difference(LjpegBits& b, const FastDiff* fast, const uint16_t* table,
+                                                  bool long_reads, int& errors) {
+    if (b.count < 32) refill(b);
+    if (b.count >= kFastBits) {
+        const FastDiff e = fast[b.buffer >> (64 - kFastBits)];
+        if (e.used) {
+            consume(b, e.used);
+            if (e.extra == 0) return e.diff;
+            const int len = e.extra;
+            const unsigned value = peek(b, len);
+            consume(b, len);
+            if (b.count < 0) ++errors;
+            return extend(value, len);
+        }
+    }
+    return next_difference(b, table, long_reads, errors);
+}
+
+// Samples of a line with bits above the precision.
+int count_out_of_range(const uint16_t* line, size_t n, int bits) {
+    int over = 0;
+    for (size_t i = 0; i < n; ++i) over += (line[i] >> bits) != 0;
+    return over;
+}
+
+// Streams shorter than this decode without the combined lookup: building it
+// would cost more than it saves.
+constexpr int64_t kFastTableMinSamples = int64_t(4) << kFastBits;
 
 // After a restart interval: find the RSTn marker (starting two bytes back,
 // where a reader stopped by it left off) and start the bits afresh after it.
@@ -111,7 +200,7 @@ void skip_to_restart_marker(LjpegBits& b) {
 int read_difference(DecoderSession& s, const HuffTable& table) {
     const int len = static_cast<int>(read_huff(s, table));
     if (len == 0) return 0;
-    if (len == 16 && !long_code_reads_bits(s)) return -32768;
+    if (len == 16 && !long_code_reads_bits(s.dng_version)) return -32768;
     if (len > 16) {
         ++s.short_read_count;
         return 0;
@@ -120,17 +209,33 @@ int read_difference(DecoderSession& s, const HuffTable& table) {
 }
 
 const uint16_t* decode_ljpeg_row(DecoderSession& s, int jrow, LjpegHeader& jh) {
+    LjpegSource in = ljpeg_source(s);
+    const uint16_t* line = decode_ljpeg_row(in, jrow, jh);
+    s.short_read_count += in.errors;
+    s.seek(in.pos);
+    return line;
+}
+
+const uint16_t* decode_ljpeg_row(LjpegSource& in, int jrow, LjpegHeader& jh) {
     const int wide = jh.wide, clrs = jh.clrs;
     const size_t line = size_t(wide) * size_t(clrs);
     if (jh.row.size() < 2 * line || jrow < 0) return nullptr;
     LjpegBits& b = jh.reader;
 
+    const bool long_reads = long_code_reads_bits(in.dng_version);
     if (jrow == 0) {
         b = LjpegBits{};
-        b.data = s.input.data();
-        b.end = static_cast<size_t>(s.file_size());
-        b.pos = static_cast<size_t>(s.tell());
-        b.stuffing = s.ff_stuffing != 0;
+        b.data = in.data;
+        b.end = static_cast<size_t>(in.size);
+        b.pos = static_cast<size_t>(in.pos);
+        b.stuffing = in.stuffing;
+        for (auto& f : jh.fast) FastDiffTable().swap(f);
+        if (int64_t(line) * jh.high >= kFastTableMinSamples) {
+            for (int c = 0; c < clrs; ++c) {
+                const size_t t = static_cast<size_t>(jh.huff[c]);
+                if (t < jh.fast.size() && jh.fast[t].empty()) jh.fast[t] = build_fast_table(jh.tables[t], long_reads);
+            }
+        }
     }
     if ((int64_t(jrow) * wide) % jh.restart == 0) {
         jh.vpred.fill(1 << (jh.bits - 1));
@@ -140,28 +245,46 @@ const uint16_t* decode_ljpeg_row(DecoderSession& s, int jrow, LjpegHeader& jh) {
     uint16_t* out = jh.row.data() + (jrow & 1) * line;           // line being written
     const uint16_t* prev = jh.row.data() + ((jrow + 1) & 1) * line;  // previous line
     uint16_t* const result = out;
-    const bool long_reads = long_code_reads_bits(s);
     const int bits = jh.bits, psv = jh.psv, sraw = jh.sraw;
     const uint16_t* tab[6];
-    for (int c = 0; c < clrs; ++c) tab[c] = jh.table_for(c).data();
+    const FastDiff* fast[6];
+    for (int c = 0; c < clrs; ++c) {
+        tab[c] = jh.table_for(c).data();
+        const FastDiffTable& f = jh.fast[static_cast<size_t>(jh.huff[c])];
+        fast[c] = f.empty() ? kAllSlow : f.data();
+    }
     int errors = 0;
+    unsigned seen = 0;  // all samples ORed: one test for the precision per line
 
     if (sraw == 0 && (psv == 1 || jrow == 0)) {
         // The common case: each sample predicted from its left neighbour.
         for (int c = 0; c < clrs; ++c) {
-            const int diff = next_difference(b, tab[c], long_reads, errors);
+            const int diff = fast_difference(b, fast[c], tab[c], long_reads, errors);
             const int pred = jh.vpred[c];
             jh.vpred[c] += diff;
             const uint16_t v = static_cast<uint16_t>(pred + diff);
             out[c] = v;
-            if (v >> bits) ++errors;
+            seen |= v;
         }
-        for (size_t i = size_t(clrs); i < line; i += size_t(clrs)) {
-            for (int c = 0; c < clrs; ++c) {
-                const int diff = next_difference(b, tab[c], long_reads, errors);
-                const uint16_t v = static_cast<uint16_t>(out[i + c - clrs] + diff);
-                out[i + c] = v;
-                if (v >> bits) ++errors;
+        if (clrs == 2) {
+            // Two components, as most cameras write them.
+            for (size_t i = 2; i < line; i += 2) {
+                const int d0 = fast_difference(b, fast[0], tab[0], long_reads, errors);
+                const uint16_t v0 = static_cast<uint16_t>(out[i - 2] + d0);
+                out[i] = v0;
+                const int d1 = fast_difference(b, fast[1], tab[1], long_reads, errors);
+                const uint16_t v1 = static_cast<uint16_t>(out[i - 1] + d1);
+                out[i + 1] = v1;
+                seen |= v0 | v1;
+            }
+        } else {
+            for (size_t i = size_t(clrs); i < line; i += size_t(clrs)) {
+                for (int c = 0; c < clrs; ++c) {
+                    const int diff = fast_difference(b, fast[c], tab[c], long_reads, errors);
+                    const uint16_t v = static_cast<uint16_t>(out[i + c - clrs] + diff);
+                    out[i + c] = v;
+                    seen |= v;
+                }
             }
         }
     } else {
@@ -169,7 +292,7 @@ const uint16_t* decode_ljpeg_row(DecoderSession& s, int jrow, LjpegHeader& jh) {
         for (int col = 0; col < wide; ++col) {
             for (int c = 0; c < clrs; ++c) {
                 const size_t at = size_t(col) * size_t(clrs) + size_t(c);
-                const int diff = next_difference(b, tab[c], long_reads, errors);
+                const int diff = fast_difference(b, fast[c], tab[c], long_reads, errors);
                 int pred;
                 if (sraw && c <= sraw && (col | c)) {
                     pred = spred;
@@ -194,14 +317,15 @@ const uint16_t* decode_ljpeg_row(DecoderSession& s, int jrow, LjpegHeader& jh) {
                 }
                 const uint16_t v = static_cast<uint16_t>(pred + diff);
                 out[at] = v;
-                if (v >> bits) ++errors;
+                seen |= v;
                 if (c <= sraw) spred = v;
             }
         }
     }
+    if (seen >> bits) errors += count_out_of_range(out, line, bits);
 
-    s.short_read_count += errors;
-    s.seek(static_cast<int64_t>(b.pos));
+    in.errors += errors;
+    in.pos = static_cast<int64_t>(b.pos);
     return result;
 }
 

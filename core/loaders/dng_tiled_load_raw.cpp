@@ -100,6 +100,15 @@ void place_tile(DecoderSession& s, const DngTile& tile, const DngLevels& levels,
     }
 }
 
+// A decoded tile must fill the part of its place that lies inside the
+// image. Codecs that take their size from the stream (DCT JPEG) may hand
+// back less, which would leave pixels empty without a word.
+bool covers_its_place(const DecoderSession& s, const TileJob& job) {
+    const int64_t rows = std::min<int64_t>(job.layout.height, s.stored_height - job.y0);
+    const int64_t cols = std::min<int64_t>(job.layout.width, s.stored_width - job.x0);
+    return job.tile.height >= rows && job.tile.width >= cols;
+}
+
 }  // namespace
 
 void dng_tiled_load_raw(DecoderSession& s) {
@@ -196,7 +205,7 @@ void dng_tiled_load_raw(DecoderSession& s) {
                 count_undecodable(s);
                 continue;
             }
-            if (job.tile.damaged) ++s.short_read_count;
+            if (job.tile.damaged || !covers_its_place(s, job)) ++s.short_read_count;
             place_tile(s, job.tile, levels, job.y0, job.x0, layout.samples, as_stored);
             job.tile = DngTile{};
         }

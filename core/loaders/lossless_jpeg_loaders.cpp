@@ -7,6 +7,8 @@
 #include <cstring>
 #include <strings.h>
 
+#include <vector>
+
 #include "core/ljpeg/ljpeg.h"
 #include "core/loaders/loaders.h"
 
@@ -53,6 +55,86 @@ void apply_masked_column_black(DecoderSession& s, const double dark_sum[2], int6
     s.black_level = static_cast<int>((dark0 + dark1 + 1) * 0.5);
 }
 
+namespace {
+
+// Puts runs of decoded samples into the image: samples that land in the
+// visible area go to their pixel's plane, samples of the masked columns
+// beside it are summed per column phase for the black level.
+class RawPlacer {
+public:
+    RawPlacer(DecoderSession& s, int64_t vis_h, int64_t vis_w)
+        : image_(s.image.data()), image_width_(static_cast<size_t>(s.image_width)), cfa_(s.cfa_pattern),
+          top_(s.crop_top), left_(s.crop_left), hg_(s.half_grid), vis_h_(vis_h), vis_w_(vis_w) {}
+
+    // n samples of raw row r, raw columns c, c + 1, ... c + n - 1.
+    void place(int64_t r, int64_t c, const uint16_t* v, int64_t n) {
+        const int64_t vrow = r - top_;
+        if (vrow < 0 || vrow >= vis_h_ || n <= 0) return;
+        const int64_t icol = c - left_;
+        const int64_t lo = std::clamp<int64_t>(-icol, 0, n);
+        const int64_t hi = std::clamp<int64_t>(vis_w_ - icol, lo, n);
+        for (int64_t k = 0; k < lo; ++k) masked(c + k, icol + k, v[k]);
+        for (int64_t k = hi; k < n; ++k) masked(c + k, icol + k, v[k]);
+        if (hi > lo) visible(vrow, icol + lo, v + lo, hi - lo);
+    }
+
+    int min = INT_MAX;
+    double dark[2] = {0, 0};
+    int64_t dark_count = 0;
+    int64_t placed = 0;  // visible positions the stream reached
+
+private:
+    void masked(int64_t c, int64_t icol, unsigned val) {
+        if (c > 1 && static_cast<uint64_t>(icol + 2) > static_cast<uint64_t>(vis_w_) + 3) {
+            dark[icol & 1] += val;
+            ++dark_count;
+        }
+    }
+
+    void visible(int64_t vrow, int64_t icol, const uint16_t* v, int64_t n) {
+        const unsigned shift = static_cast<unsigned>(((vrow << 1) & 14) << 1);
+        const unsigned plane[2] = {(cfa_ >> shift) & 3, (cfa_ >> (shift + 2)) & 3};
+        Pixel4* row = image_ + size_t(vrow >> hg_) * image_width_;
+        unsigned low = 0xFFFF;
+        if (hg_ == 0) {
+            Pixel4* px = row + icol;
+            int64_t k = 0;
+            if (icol & 1) {
+                px[0][plane[1]] = v[0];
+                low = v[0];
+                k = 1;
+            }
+            const unsigned even = plane[0], odd = plane[1];
+            for (; k + 1 < n; k += 2) {
+                px[k][even] = v[k];
+                px[k + 1][odd] = v[k + 1];
+                low = std::min<unsigned>(low, std::min(v[k], v[k + 1]));
+            }
+            if (k < n) {
+                px[k][plane[(icol + k) & 1]] = v[k];
+                low = std::min<unsigned>(low, v[k]);
+            }
+        } else {
+            for (int64_t k = 0; k < n; ++k) {
+                const int64_t x = icol + k;
+                row[size_t(x >> hg_)][plane[x & 1]] = v[k];
+                low = std::min<unsigned>(low, v[k]);
+            }
+        }
+        min = std::min(min, static_cast<int>(low));
+        placed += n;
+    }
+
+    Pixel4* const image_;
+    const size_t image_width_;
+    const uint32_t cfa_;
+    const int64_t top_, left_;
+    const int hg_;
+    const int64_t vis_h_, vis_w_;
+};
+
+}  // namespace
+
 void lossless_image_load_raw(DecoderSession& s) {
     LjpegHeader jh;
     if (!parse_ljpeg_header(s, jh, false)) {
@@ -75,7 +157,9 @@ void lossless_image_load_raw(DecoderSession& s) {
     const int lines = static_cast<int>(std::min<int64_t>(jh.high, max_lines));
     // Curve for samples of up to 12 bits (the identity unless identification loaded one).
     const uint16_t* curve = jh.bits <= 12 && s.lin_table.size() >= 4096 ? s.lin_table.data() : nullptr;
-    const int top = s.crop_top, left = s.crop_left, hg = s.half_grid;
+    bool identity_curve = curve != nullptr;
+    for (unsigned v = 0; identity_curve && v < 4096; ++v) identity_curve = curve[v] == v;
+    const int hg = s.half_grid;
     // Visible rows and columns that have a place in the (possibly shrunken) image.
     const int64_t vis_h = std::min<int64_t>(s.height, int64_t(s.image_height) << hg);
     const int64_t vis_w = std::min<int64_t>(s.width, int64_t(s.image_width) << hg);
@@ -84,9 +168,8 @@ void lossless_image_load_raw(DecoderSession& s) {
         count_undecodable(s);
         return;
     }
-    Pixel4* const image = s.image.data();
-    const size_t image_width = static_cast<size_t>(s.image_width);
-    const uint32_t cfa = s.cfa_pattern;
+    RawPlacer placer(s, vis_h, vis_w);
+    std::vector<uint16_t> curved(curve ? static_cast<size_t>(jwide) : 0);
 
     // Position in the raw array: a running row and column, or, with slices,
     // the slice and the position inside it (slices are stored one after the
@@ -94,55 +177,54 @@ void lossless_image_load_raw(DecoderSession& s) {
     int64_t row = 0, col = 0;
     int64_t slice = 0, slice_row = 0, slice_col = 0;
     int64_t slice_width = s0 > 0 ? s1 : s2;
-    int min = INT_MAX;
-    double dark[2] = {0, 0};
-    int64_t dark_count = 0;
-    int64_t placed = 0;  // visible positions the stream reached
+
+    // A run of samples that the stream stores next to each other in one raw
+    // row. This sensor width stores every line two samples late; the shift is
+    // applied to the target only, so the running position stays put.
+    auto place_run = [&](int64_t r, int64_t c, const uint16_t* v, int64_t n) {
+        if (raw_width != 3984) {
+            placer.place(r, c, v, n);
+            return;
+        }
+        const int64_t wrapped = std::clamp<int64_t>(2 - c, 0, n);  // columns 0 and 1: the previous row's end
+        placer.place(r - 1, c + 3982, v, wrapped);
+        placer.place(r, c + wrapped - 2, v + wrapped, n - wrapped);
+    };
 
     for (int jrow = 0; jrow < lines; ++jrow) {
         const uint16_t* rp = decode_ljpeg_row(s, jrow, jh);
         if (!rp) break;
-        for (int64_t jcol = 0; jcol < jwide; ++jcol) {
-            unsigned val = rp[jcol];
-            if (curve) val = curve[val & 0xFFF];
+        if (curve) {
+            uint16_t* out = curved.data();
+            if (identity_curve) {
+                for (int64_t i = 0; i < jwide; ++i) out[i] = rp[i] & 0xFFF;
+            } else {
+                for (int64_t i = 0; i < jwide; ++i) out[i] = curve[rp[i] & 0xFFF];
+            }
+            rp = out;
+        }
+        for (int64_t jcol = 0; jcol < jwide;) {
             if (sliced) {
-                row = slice_row;
-                col = slice_col + slice * s1;
-            }
-            // This sensor width stores every line two samples late; the shift
-            // is applied to the target only, so the running position stays put.
-            int64_t r = row, c = col;
-            if (raw_width == 3984) {
-                c -= 2;
-                if (c < 0) {
-                    c += 3984;
-                    r -= 1;
-                }
-            }
-            const int64_t vrow = r - top;
-            if (vrow >= 0 && vrow < vis_h) {
-                const int64_t icol = c - left;
-                if (icol >= 0 && icol < vis_w) {
-                    const unsigned plane = (cfa >> ((((vrow << 1) & 14) | (icol & 1)) << 1)) & 3;
-                    image[size_t(vrow >> hg) * image_width + size_t(icol >> hg)][plane] = static_cast<uint16_t>(val);
-                    if (static_cast<int>(val) < min) min = static_cast<int>(val);
-                    ++placed;
-                } else if (c > 1 && static_cast<uint64_t>(icol + 2) > static_cast<uint64_t>(vis_w) + 3) {
-                    dark[icol & 1] += val;
-                    ++dark_count;
-                }
-            }
-            if (sliced) {
-                if (++slice_col == slice_width) {
+                const int64_t n = std::min(jwide - jcol, slice_width - slice_col);
+                place_run(slice_row, slice_col + slice * s1, rp + jcol, n);
+                jcol += n;
+                slice_col += n;
+                if (slice_col == slice_width) {
                     slice_col = 0;
                     if (++slice_row == jh.high && slice < s0) {
                         slice_row = 0;
                         slice_width = ++slice < s0 ? s1 : s2;
                     }
                 }
-            } else if (++col >= raw_width) {
-                col = 0;
-                ++row;
+            } else {
+                const int64_t n = std::min(jwide - jcol, raw_width - col);
+                place_run(row, col, rp + jcol, n);
+                jcol += n;
+                col += n;
+                if (col >= raw_width) {
+                    col = 0;
+                    ++row;
+                }
             }
         }
     }
@@ -151,9 +233,9 @@ void lossless_image_load_raw(DecoderSession& s) {
     // the image empty. (The shifted layout has no samples for the last two
     // positions of its last line.)
     const int64_t unreachable = raw_width == 3984 ? 2 : 0;
-    if (placed + unreachable < vis_h * vis_w) count_undecodable(s);
-    apply_masked_column_black(s, dark, dark_count);
-    if (strcasecmp(s.make, "KODAK") == 0 && min != INT_MAX) s.black_level = min;
+    if (placer.placed + unreachable < vis_h * vis_w) count_undecodable(s);
+    apply_masked_column_black(s, placer.dark, placer.dark_count);
+    if (strcasecmp(s.make, "KODAK") == 0 && placer.min != INT_MAX) s.black_level = placer.min;
 }
 
 void sraw_ycc_load_raw(DecoderSession& s) {
@@ -305,58 +387,171 @@ void dng_place_pixel(DecoderSession& s, int row, int col, const uint16_t*& curso
     }
 }
 
+namespace {
+
+// n mosaic samples, raw_count apart, for raw row row and raw columns col,
+// col + 1, ...: what dng_place_pixel does for each, a run at a time.
+void place_cfa_run(DecoderSession& s, int64_t row, int64_t col, const uint16_t* cursor, int64_t n,
+                   size_t curve_size) {
+    const int64_t vrow = row - s.crop_top, vcol = col - s.crop_left;
+    if (vrow < 0 || vrow >= s.height || n <= 0) return;
+    const int64_t lo = std::clamp<int64_t>(-vcol, 0, n);
+    const int64_t hi = std::clamp<int64_t>(s.width - vcol, lo, n);
+    if (hi <= lo) return;
+    const int hg = s.half_grid;
+    const size_t first = size_t(vrow >> hg) * size_t(s.image_width);
+    if (first + size_t((vcol + hi - 1) >> hg) >= s.image.size()) {
+        // An image smaller than its sizes say: the checked store.
+        for (int64_t i = lo; i < hi; ++i) {
+            unsigned v = cursor[i * s.raw_count];
+            if (v < 4096) v = through_curve(s, v);
+            s.bayer_store(static_cast<int>(vrow), static_cast<int>(vcol + i), static_cast<uint16_t>(v));
+        }
+        return;
+    }
+    const unsigned shift = static_cast<unsigned>(((vrow << 1) & 14) << 1);
+    const unsigned plane[2] = {(s.cfa_pattern >> shift) & 3, (s.cfa_pattern >> (shift + 2)) & 3};
+    const uint16_t* curve = s.lin_table.data();
+    Pixel4* const dst = s.image.data() + first;
+    const int64_t step = s.raw_count;
+    for (int64_t i = lo; i < hi; ++i) {
+        unsigned v = cursor[i * step];
+        if (v < curve_size) v = curve[v];
+        const int64_t x = vcol + i;
+        dst[size_t(x >> hg)][plane[x & 1]] = static_cast<uint16_t>(v);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// One tile's stream, read from the file on its own so that tiles can be
+// decoded side by side.
+struct TileJob {
+    LjpegHeader jh;
+    LjpegSource in;
+    int64_t trow = 0, tcol = 0;
+    bool short_stream = false;  // the stream ended before the tile was full
+};
+
+// How the samples of a tiled DNG go into the image.
+struct TileLayout {
+    bool cfa = false;
+    int per_pixel = 1;           // samples per placed pixel
+    bool run_placeable = false;  // mosaic data without the diagonal layout: by runs along a row
+    size_t curve_size = 0;       // samples below this go through the curve
+};
+
+// Tiles decoded together: enough to keep the threads busy, few enough that
+// their headers and line buffers stay small.
+constexpr size_t kTileBatch = 16;
+
+void decode_tile(DecoderSession& s, const TileLayout& L, TileJob& t) {
+    LjpegHeader& jh = t.jh;
+    // Pixels per decoded line, never more than the line's samples can feed.
+    const int64_t samples = int64_t(jh.wide) * jh.clrs;
+    const int64_t pixels =
+        std::min<int64_t>(int64_t(jh.wide) * (L.cfa ? jh.clrs : 1) / s.raw_count, samples / L.per_pixel);
+    const int64_t tile_rows = std::min<int64_t>(s.tile_length, s.stored_height - t.trow);
+    // Columns of a tile row: the tile's width, never more than the image's,
+    // and at least one.
+    const int64_t tile_cols = std::max(1, std::min(s.tile_width, s.stored_width));
+    int64_t r = 0, c = 0;
+    for (int jrow = 0; jrow < jh.high && r < tile_rows; ++jrow) {
+        const uint16_t* cursor = decode_ljpeg_row(t.in, jrow, jh);
+        if (!cursor) break;
+        for (int64_t k = 0; k < pixels;) {
+            const int64_t n = std::min(pixels - k, tile_cols - c);
+            if (L.run_placeable) {
+                place_cfa_run(s, t.trow + r, t.tcol + c, cursor, n, L.curve_size);
+                cursor += n * s.raw_count;
+            } else {
+                for (int64_t i = 0; i < n; ++i)
+                    dng_place_pixel(s, static_cast<int>(t.trow + r), static_cast<int>(t.tcol + c + i), cursor);
+            }
+            k += n;
+            c += n;
+            if (c >= tile_cols) {
+                c = 0;
+                if (++r >= tile_rows) break;
+            }
+        }
+    }
+    // A stream smaller than its tile leaves the tile's last rows empty.
+    t.short_stream = r < tile_rows;
+    release_ljpeg(jh);
+}
+
+}  // namespace
+
 void dng_lossless_tiles_load_raw(DecoderSession& s) {
     if (s.tile_width < 1 || s.tile_length < 1 || s.raw_count < 1 || s.image.empty()) {
         count_undecodable(s);
         return;
     }
-    const bool cfa = s.cfa_pattern != 0;
-    const int per_pixel = cfa ? s.raw_count : s.samples_per_pixel;
-    if (per_pixel < 1) {
+    TileLayout L;
+    L.cfa = s.cfa_pattern != 0;
+    L.per_pixel = L.cfa ? s.raw_count : s.samples_per_pixel;
+    if (L.per_pixel < 1) {
         count_undecodable(s);
         return;
     }
+    // Samples of masked areas being counted for a black level go through
+    // the one-at-a-time placement, one tile after the other.
+    const bool counting_masked = !s.masked_sums.areas.empty();
+    L.run_placeable = L.cfa && !s.diagonal_width && !counting_masked;
+    L.curve_size = std::min<size_t>(s.lin_table.size(), 4096);
+    // Tiles write disjoint pixels, so they can be decoded side by side, unless
+    // the diagonal layout moves samples about, or the half-size image folds
+    // 2 x 2 blocks that could straddle two tiles into one pixel.
+    const bool even_tiles = s.tile_width % 2 == 0 && s.tile_length % 2 == 0 && s.crop_top % 2 == 0 &&
+                            s.crop_left % 2 == 0;
+    const bool side_by_side = !s.diagonal_width && !counting_masked && (s.half_grid == 0 || even_tiles);
 
+    std::vector<TileJob> batch;
     int64_t trow = 0, tcol = 0;
-    while (trow < s.stored_height) {
-        const int64_t save = s.tell();
-        if (s.tile_length != kNotTiled) s.seek(static_cast<int64_t>(s.read_u32()));
-        LjpegHeader jh;
-        if (!parse_ljpeg_header(s, jh, false)) {
-            // Not a lossless stream (or no stream at all): the tiles from
-            // here on stay empty.
-            count_undecodable(s);
-            break;
-        }
-        reset_bits(s);
-
-        // Pixels per decoded line, never more than the line's samples can feed.
-        const int64_t samples = int64_t(jh.wide) * jh.clrs;
-        const int64_t pixels =
-            std::min<int64_t>(int64_t(jh.wide) * (cfa ? jh.clrs : 1) / s.raw_count, samples / per_pixel);
-        const int64_t tile_rows = std::min<int64_t>(s.tile_length, s.stored_height - trow);
-        int64_t r = 0, c = 0;
-        for (int jrow = 0; jrow < jh.high && r < tile_rows; ++jrow) {
-            const uint16_t* cursor = decode_ljpeg_row(s, jrow, jh);
-            if (!cursor) break;
-            for (int64_t k = 0; k < pixels; ++k) {
-                dng_place_pixel(s, static_cast<int>(trow + r), static_cast<int>(tcol + c), cursor);
-                if (++c >= s.tile_width || c >= s.stored_width) {
-                    c = 0;
-                    if (++r >= tile_rows) break;
-                }
+    bool ended = false, any = false;
+    while (trow < s.stored_height && !ended) {
+        // The headers, in file order: the offsets are read one after the
+        // other, and a tile without a usable stream ends the image.
+        batch.clear();
+        while (batch.size() < kTileBatch && trow < s.stored_height) {
+            const int64_t save = s.tell();
+            if (s.tile_length != kNotTiled) s.seek(static_cast<int64_t>(s.read_u32()));
+            TileJob t;
+            t.in = ljpeg_source(s);
+            if (!parse_ljpeg_header(t.in, t.jh, false)) {
+                s.seek(t.in.pos);
+                ended = true;
+                break;
+            }
+            s.ff_stuffing = 1;
+            any = true;
+            t.trow = trow;
+            t.tcol = tcol;
+            batch.push_back(std::move(t));
+            s.seek(save + 4);
+            tcol += s.tile_width;
+            if (tcol >= s.stored_width) {
+                tcol = 0;
+                trow += s.tile_length;
             }
         }
-        // A stream smaller than its tile leaves the tile's last rows empty.
-        if (r < tile_rows) count_undecodable(s);
-        s.seek(save + 4);
-        release_ljpeg(jh);
-        tcol += s.tile_width;
-        if (tcol >= s.stored_width) {
-            tcol = 0;
-            trow += s.tile_length;
+
+        const int64_t jobs = static_cast<int64_t>(batch.size());
+#pragma omp parallel for schedule(dynamic) if (side_by_side && jobs > 1)
+        for (int64_t i = 0; i < jobs; ++i) decode_tile(s, L, batch[size_t(i)]);
+
+        // Errors in file order, as one tile after the other would count them.
+        for (const TileJob& t : batch) {
+            s.short_read_count += t.in.errors;
+            if (t.short_stream) count_undecodable(s);
         }
+        // Not a lossless stream (or no stream at all): the tiles from here on stay empty.
+        if (ended) count_undecodable(s);
     }
+    if (any) reset_bits(s);
 }
 
 }  // namespace ostel::core

@@ -95,6 +95,24 @@ TEST(UndecodableData, JpegXlTilesOfAnotherSizeThanTheDirectorySaysAreCounted) {
     }
 }
 
+TEST(UndecodableData, LossyJpegTilesSmallerThanTheirPlaceAreCounted) {
+    // The directory's tiles made twice as wide or long as the 64 x 64 JPEG
+    // streams they hold: the rest of each tile would stay empty, so the
+    // decode must not pass for complete.
+    for (const uint8_t tag : {uint8_t(0x42), uint8_t(0x43)}) {  // TileWidth (322), TileLength (323)
+        Camera camera = camera_for(Format::dng_linear_lossy, 192, 160);
+        std::vector<uint8_t> file = write_raw(Format::dng_linear_lossy, render_mosaic(Scene{}, camera), camera);
+        ASSERT_EQ(replace_all(file, {tag, 0x01, 0x04, 0x00, 0x01, 0x00, 0x00, 0x00, 0x40, 0x00, 0x00, 0x00},
+                              {tag, 0x01, 0x04, 0x00, 0x01, 0x00, 0x00, 0x00, 0x80, 0x00, 0x00, 0x00}),
+                  1);
+        DecoderSession s;
+        s.input = ostel::core::ByteSource(std::move(file));
+        ostel::core::decode(s);
+        ASSERT_NE(s.raw_count, 0);
+        EXPECT_GT(s.short_read_count, 0);
+    }
+}
+
 TEST(UndecodableData, JpegXlTilesOfIntegersDeeperThan16BitsAreRefusedWithTheReason) {
     std::vector<uint8_t> file = simulated(Format::dng_jxl);
     // BitsPerSample (258), SHORT, count 1: 16 becomes 24.

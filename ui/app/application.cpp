@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <QSocketNotifier>
 #include <QThread>
+#include <QTimer>
 #include <memory>
 
 #include <signal.h>
@@ -113,11 +114,14 @@ int run_application(int argc, char** argv) {
         if (path && name) frame.selectDisplayProfile(*path, *name);
         splash.setProgress(80);
 
-        const QStringList files = parser.positionalArguments();
-        if (!files.isEmpty()) frame.openFile(files.first());
         splash.setProgress(100);
         frame.show();
         splash.finish(&frame);
+        // The file named on the command line opens once the window has its
+        // size: the first pictures of an open are developed for the view as
+        // it is then, and a view not yet laid out is a few pixels wide.
+        const QStringList files = parser.positionalArguments();
+        if (!files.isEmpty()) QTimer::singleShot(0, &frame, [&frame, f = files.first()] { frame.openFile(f); });
         code = app.exec();
         // Leaving the block closes the window, then the worker lets a
         // running develop finish and drops what still waits.
