@@ -11,6 +11,7 @@
 #include <new>
 #include <utility>
 
+#include "core/loaders/dng_opcodes.h"
 #include "core/processing/demosaic.h"
 #include "core/processing/output_profile.h"
 #include "core/processing/preprocess.h"
@@ -290,6 +291,7 @@ int RawDocument::load_raw_checked() {
     // neither demosaiced nor refined.
     refine_ = s.samples_per_pixel != 3 && s.cfa_pattern != 0;
     if (s.samples_per_pixel != 3) core::ahd_demosaic(s);
+    core::apply_dng_warps_after_demosaic(s);  // lens distortion needs full colour
     core::blend_clipped_highlights(s);
     progress(40);
 

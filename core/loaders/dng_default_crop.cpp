@@ -27,20 +27,7 @@ uint32_t shifted_pattern(uint32_t pattern, int rows, int cols) {
 
 }  // namespace
 
-void apply_dng_default_crop(DecoderSession& s) {
-    const TiffIfd& d = s.raw_directory;
-    if (!s.dng_version || s.image.empty() || s.diagonal_width) return;
-    // Both values are horizontal first, then vertical; they may be rationals.
-    const std::vector<double> origin = read_entry_numbers(s, d.ref(DngRef::crop_origin), 2);
-    const std::vector<double> size = read_entry_numbers(s, d.ref(DngRef::crop_size), 2);
-    if (origin.size() != 2 || size.size() != 2) return;
-    const double left_f = std::floor(origin[0]), top_f = std::floor(origin[1]);
-    const double width_f = std::floor(size[0] + 0.5), height_f = std::floor(size[1] + 0.5);
-    if (!(left_f >= 0 && top_f >= 0 && width_f >= 1 && height_f >= 1)) return;
-    if (left_f + width_f > s.width || top_f + height_f > s.height) return;  // not inside: show it all
-    int left = int(left_f), top = int(top_f), width = int(width_f), height = int(height_f);
-    if (left == 0 && top == 0 && width == s.width && height == s.height) return;
-
+void cut_dng_image(DecoderSession& s, int top, int left, int height, int width) {
     const int grid = s.half_grid;
     if (grid) {
         // Each stored pixel holds a whole 2x2 cell: keep whole cells so
@@ -69,11 +56,31 @@ void apply_dng_default_crop(DecoderSession& s) {
     } else if (s.cfa_pattern) {
         s.cfa_pattern = shifted_pattern(s.cfa_pattern, top, left);
     }
+    s.dng_frame.top += top;
+    s.dng_frame.left += left;
     s.width = width;
     s.height = height;
     s.image_width = new_image_width;
     s.image_height = new_image_height;
     for (int i = 0; i < 4; ++i) s.corner_colors[size_t(i)] = s.sensor_color(i >> 1, i & 1);
+}
+
+void apply_dng_default_crop(DecoderSession& s) {
+    const TiffIfd& d = s.raw_directory;
+    if (!s.dng_version || s.image.empty() || s.diagonal_width) return;
+    // Both values are horizontal first, then vertical; they may be rationals.
+    const std::vector<double> origin = read_entry_numbers(s, d.ref(DngRef::crop_origin), 2);
+    const std::vector<double> size = read_entry_numbers(s, d.ref(DngRef::crop_size), 2);
+    if (origin.size() != 2 || size.size() != 2) return;
+    // The origin is given in the active area; the image may have lost its
+    // first rows or columns to a trim already.
+    const double left_f = std::floor(origin[0]) - s.dng_frame.left, top_f = std::floor(origin[1]) - s.dng_frame.top;
+    const double width_f = std::floor(size[0] + 0.5), height_f = std::floor(size[1] + 0.5);
+    if (!(left_f >= 0 && top_f >= 0 && width_f >= 1 && height_f >= 1)) return;
+    if (left_f + width_f > s.width || top_f + height_f > s.height) return;  // not inside: show it all
+    const int left = int(left_f), top = int(top_f), width = int(width_f), height = int(height_f);
+    if (left == 0 && top == 0 && width == s.width && height == s.height) return;
+    cut_dng_image(s, top, left, height, width);
 }
 
 }  // namespace ostel::core

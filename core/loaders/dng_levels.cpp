@@ -73,26 +73,61 @@ bool DngLevels::uniform_black() const {
     return !black.empty() && !differs(black, black[0]) && !differs(delta_h, 0.0) && !differs(delta_v, 0.0);
 }
 
+void move_to_single_black(DecoderSession& s, const DngLevels& levels) {
+    for_each_stored_sample(s, levels.samples, [&](int row, int col, int k, uint16_t& v) {
+        if (s.white_level > 0 && v >= s.white_level) return;  // clipped: stays white
+        const double moved =
+            double(v) + double(s.black_level) - levels.black_at(row + s.dng_frame.top, col + s.dng_frame.left, k);
+        v = static_cast<uint16_t>(std::clamp(std::lround(moved), 0L, 65535L));
+    });
+}
+
 void apply_dng_black_pattern(DecoderSession& s) {
     const TiffIfd& d = s.raw_directory;
     if (!s.dng_version || s.image.empty() || s.loader == LoaderId::dng_tiled_load_raw || s.diagonal_width) return;
     if (!d.ref(DngRef::black).present()) return;
     const DngLevels levels = read_dng_levels(s, d, false);
     if (levels.uniform_black()) return;
-    const int samples = s.cfa_pattern ? 1 : std::min(levels.samples, 4);
-    const size_t image_size = s.image.size();
-    for (int row = 0; row < s.height; ++row)
-        for (int col = 0; col < s.width; ++col) {
-            const size_t index =
-                size_t(row >> s.half_grid) * size_t(s.image_width) + size_t(col >> s.half_grid);
-            if (index >= image_size) continue;
-            for (int k = 0; k < samples; ++k) {
-                uint16_t& v = s.image[index][size_t(s.cfa_pattern ? s.filter_color(row, col) : k)];
-                if (s.white_level > 0 && v >= s.white_level) continue;  // clipped: stays white
-                const double moved = double(v) + double(s.black_level) - levels.black_at(row, col, k);
-                v = static_cast<uint16_t>(std::clamp(std::lround(moved), 0L, 65535L));
+    move_to_single_black(s, levels);
+}
+
+bool take_masked_black(const DecoderSession& s, DngLevels& levels, const std::function<double(unsigned)>& linear) {
+    const DecoderSession::MaskedSums& m = s.masked_sums;
+    if (m.areas.empty() || m.counts.size() != size_t(4) << 16) return false;
+    double sum[4] = {}, total = 0;
+    int64_t number[4] = {}, count = 0;
+    for (size_t c = 0; c < 4; ++c)
+        for (unsigned v = 0; v < 65536; ++v)
+            if (const uint64_t n = m.counts[c << 16 | v]) {
+                sum[c] += double(n) * linear(v);
+                number[c] += int64_t(n);
             }
-        }
+    for (int c = 0; c < 4; ++c) {
+        total += sum[c];
+        count += number[c];
+    }
+    if (count == 0) return false;
+    // A colour the areas hold no site of takes the mean of all of them.
+    const auto mean = [&](int c) { return number[c] ? sum[c] / double(number[c]) : total / double(count); };
+    if (s.cfa_pattern) {
+        // The colour pattern repeats every 8 rows and 2 columns.
+        levels.repeat_rows = 8;
+        levels.repeat_cols = 2;
+        levels.samples = 1;
+        levels.black.assign(16, 0.0);
+        // Indexed in the active area, whose corner the image may have lost.
+        for (int row = 0; row < 8; ++row)
+            for (int col = 0; col < 2; ++col)
+                levels.black[size_t(row * 2 + col)] =
+                    mean(s.filter_color((row - s.dng_frame.top) & 15, (col - s.dng_frame.left) & 15));
+    } else {
+        levels.repeat_rows = levels.repeat_cols = 1;
+        levels.black.assign(size_t(levels.samples), 0.0);
+        for (int k = 0; k < levels.samples; ++k) levels.black[size_t(k)] = mean(std::min(k, 3));
+    }
+    levels.delta_h.clear();
+    levels.delta_v.clear();
+    return true;
 }
 
 }  // namespace ostel::core

@@ -4,7 +4,7 @@
 // Every sample goes through the directory's own levels (linearisation,
 // black with its pattern and deltas, white per sample) onto the 16-bit
 // range, so the image leaves here with black 0 and white 65535; opcode
-// lists 2 and 3 then apply to it.
+// list 1 applies to the stored values before that, lists 2 and 3 after.
 #include <algorithm>
 #include <cmath>
 #include <exception>
@@ -62,25 +62,40 @@ bool decode_tile(int compression, const uint8_t* data, size_t size, const DngTil
     }
 }
 
-// Writes one tile's samples into the image at stored position (y0, x0).
-void place_tile(DecoderSession& s, const DngTile& tile, const DngLevels& levels, int64_t y0, int64_t x0, int samples) {
+// Writes one tile's samples into the image at stored position (y0, x0):
+// mapped between black and white, or as stored (clamped to 16 bits) when
+// opcode list 1 or a measured black are still to come. Samples of the
+// masked areas are counted for the black measured there.
+void place_tile(DecoderSession& s, const DngTile& tile, const DngLevels& levels, int64_t y0, int64_t x0, int samples,
+                bool as_stored) {
     const int64_t rows = std::min<int64_t>(tile.height, s.stored_height - y0);
     const int64_t cols = std::min<int64_t>(tile.width, s.stored_width - x0);
     const int planes = std::min(samples, tile.samples);
+    const auto value = [&](int row, int col, int k, double v) {
+        return as_stored ? uint16_t(std::clamp(v, 0.0, 65535.0)) : level16(levels.fraction(row, col, k, v));
+    };
+    const bool measuring = !s.masked_sums.areas.empty();
     for (int64_t r = 0; r < rows; ++r) {
         const int row = static_cast<int>(y0 + r - s.crop_top);
-        if (row < 0 || row >= s.height) continue;
+        const bool row_visible = row >= 0 && row < s.height;
+        if (!row_visible && !measuring) continue;
         for (int64_t c = 0; c < cols; ++c) {
             const int col = static_cast<int>(x0 + c - s.crop_left);
-            if (col < 0 || col >= s.width) continue;
+            if (!row_visible || col < 0 || col >= s.width) {
+                if (measuring)
+                    for (int k = 0; k < (s.cfa_pattern ? 1 : std::min(planes, 4)); ++k)
+                        s.masked_sums.add(int(y0 + r), int(x0 + c), s.cfa_pattern ? s.filter_color(row & 15, col & 15) : k,
+                                          unsigned(std::clamp(double(tile.at(int(r), int(c), k)), 0.0, 65535.0)));
+                continue;
+            }
             if (s.cfa_pattern) {
-                s.bayer_store(row, col, level16(levels.fraction(row, col, 0, tile.at(int(r), int(c), 0))));
+                s.bayer_store(row, col, value(row, col, 0, tile.at(int(r), int(c), 0)));
                 continue;
             }
             const size_t index = size_t(row) * size_t(s.image_width) + size_t(col);
             if (index >= s.image.size()) continue;
             for (int k = 0; k < planes && k < 4; ++k)
-                s.image[index][size_t(k)] = level16(levels.fraction(row, col, k, tile.at(int(r), int(c), k)));
+                s.image[index][size_t(k)] = value(row, col, k, tile.at(int(r), int(c), k));
         }
     }
 }
@@ -92,12 +107,6 @@ bool covers_its_place(const DecoderSession& s, const TileJob& job) {
     const int64_t rows = std::min<int64_t>(job.layout.height, s.stored_height - job.y0);
     const int64_t cols = std::min<int64_t>(job.layout.width, s.stored_width - job.x0);
     return job.tile.height >= rows && job.tile.width >= cols;
-}
-
-void warn_left_out(const DecoderSession& s, int list, const std::vector<std::string>& names) {
-    for (const std::string& name : names)
-        std::cerr << s.file_name << (s.file_name.empty() ? "" : ": ") << "DNG opcode " << name << " of list " << list
-                  << " not applied\n";
 }
 
 }  // namespace
@@ -129,7 +138,17 @@ void dng_tiled_load_raw(DecoderSession& s) {
     const std::vector<double> counts = read_entry_numbers(s, d.ref(DngRef::tile_counts), size_t(tiles));
     if (int64_t(offsets.size()) < tiles) count_undecodable(s);  // tiles without data stay empty
 
-    const DngLevels levels = read_dng_levels(s, d, layout.floating_point);
+    DngLevels levels = read_dng_levels(s, d, layout.floating_point);
+    // Opcode list 1 and a black measured in the masked areas need the
+    // stored values first; only integer samples of up to 16 bits are kept
+    // that way.
+    const bool list1 = d.ref(DngRef::opcodes1).present();
+    const bool storable = !layout.floating_point && d.bits <= 16;
+    if (!storable) s.masked_sums = DecoderSession::MaskedSums{};
+    const bool as_stored = storable && (list1 || !s.masked_sums.areas.empty());
+    if (list1 && !storable)
+        std::cerr << s.file_name << (s.file_name.empty() ? "" : ": ")
+                  << "DNG opcode list 1 not applied: it needs integer samples of up to 16 bits\n";
     const double file_size = double(s.file_size());
     bool told = false;
     for (size_t first = 0; first < offsets.size();) {
@@ -187,10 +206,20 @@ void dng_tiled_load_raw(DecoderSession& s) {
                 continue;
             }
             if (job.tile.damaged || !covers_its_place(s, job)) ++s.short_read_count;
-            place_tile(s, job.tile, levels, job.y0, job.x0, layout.samples);
+            place_tile(s, job.tile, levels, job.y0, job.x0, layout.samples, as_stored);
             job.tile = DngTile{};
         }
     }
+    if (as_stored) {
+        if (list1) apply_dng_opcode_list(s, 1);
+        take_masked_black(s, levels, [&levels](unsigned v) { return levels.linear(v); });
+        // Levels are placed in the active area, which a trim may have cut.
+        const int top = s.dng_frame.top, left = s.dng_frame.left;
+        for_each_stored_sample(s, layout.samples, [&](int row, int col, int k, uint16_t& v) {
+            v = level16(levels.fraction(row + top, col + left, k, v));
+        });
+    }
+    s.masked_sums = DecoderSession::MaskedSums{};
     s.black_level = 0;
     s.white_level = 65535;
     apply_dng_opcode_lists(s);
@@ -199,9 +228,7 @@ void dng_tiled_load_raw(DecoderSession& s) {
 void apply_dng_opcode_lists(DecoderSession& s) {
     const TiffIfd& d = s.raw_directory;
     if (!s.dng_version || s.image.empty()) return;
-    if (!d.ref(DngRef::opcodes1).present() && !d.ref(DngRef::opcodes2).present() &&
-        !d.ref(DngRef::opcodes3).present())
-        return;
+    if (!d.ref(DngRef::opcodes2).present() && !d.ref(DngRef::opcodes3).present()) return;
     if (s.black_level != 0 || s.white_level != 65535) {
         // The opcodes work on values between black and white: bring the
         // loaded image onto that range first.
@@ -212,9 +239,8 @@ void apply_dng_opcode_lists(DecoderSession& s) {
         s.black_level = 0;
         s.white_level = 65535;
     }
-    warn_left_out(s, 1, apply_dng_opcodes(s, read_opcode_bytes(s, d.ref(DngRef::opcodes1)), 1));
-    warn_left_out(s, 2, apply_dng_opcodes(s, read_opcode_bytes(s, d.ref(DngRef::opcodes2)), 2));
-    warn_left_out(s, 3, apply_dng_opcodes(s, read_opcode_bytes(s, d.ref(DngRef::opcodes3)), 3));
+    apply_dng_opcode_list(s, 2);
+    apply_dng_opcode_list(s, 3);
 }
 
 }  // namespace ostel::core

@@ -50,10 +50,25 @@ void canon_600_loader(DecoderSession& s);
 // incomplete so that no caller takes it for a good decode.
 void count_undecodable(DecoderSession& s);
 
-// Applies a DNG raw directory's opcode lists to the loaded image (bringing
-// it onto the 0..65535 range between black and white first); opcodes it
-// cannot apply are named in a warning. Nothing for other files.
+// Applies a DNG raw directory's opcode lists 2 and 3 to the loaded image
+// (bringing it onto the 0..65535 range between black and white first);
+// opcodes it cannot apply are named in a warning. Nothing for other files.
 void apply_dng_opcode_lists(DecoderSession& s);
+
+// Runs the file's loader; for a DNG also what belongs to the stored values
+// before they are mapped (opcode list 1, the black level measured in the
+// masked areas when the file states none).
+void run_loader_and_dng_stored_stage(DecoderSession& s);
+
+// Makes ready the count of the masked areas' samples for a DNG that states
+// no black level but has valid masked areas; clears it otherwise.
+void start_dng_masked_black(DecoderSession& s);
+
+// Cuts the loaded image down to the rectangle given in its own sites (which
+// must lie inside it), moving the filter pattern with the new corner;
+// DecoderSession::dng_frame follows. With a half-size grid whole cells are
+// kept.
+void cut_dng_image(DecoderSession& s, int top, int left, int height, int width);
 
 // Cuts the loaded image of a DNG down to the frame its raw directory asks
 // to be shown (the default crop, within the active area); the colour filter

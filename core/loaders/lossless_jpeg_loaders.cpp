@@ -365,6 +365,8 @@ void dng_place_pixel(DecoderSession& s, int row, int col, const uint16_t*& curso
             unsigned v = *cursor;
             if (v < 4096) v = through_curve(s, v);
             s.bayer_store(row, col, static_cast<uint16_t>(v));
+        } else if (!s.masked_sums.areas.empty()) {
+            s.masked_sums.add(row + s.crop_top, col + s.crop_left, s.filter_color(row & 15, col & 15), *cursor);
         }
         cursor += s.raw_count;
     } else {
@@ -377,6 +379,9 @@ void dng_place_pixel(DecoderSession& s, int row, int col, const uint16_t*& curso
                     (*p)[c] = static_cast<uint16_t>(v);
                 }
             }
+        } else if (!s.masked_sums.areas.empty()) {
+            for (int c = 0; c < std::min(s.samples_per_pixel, 4); ++c)
+                s.masked_sums.add(row + s.crop_top, col + s.crop_left, c, cursor[c]);
         }
         cursor += s.samples_per_pixel;
     }
@@ -492,14 +497,17 @@ void dng_lossless_tiles_load_raw(DecoderSession& s) {
         count_undecodable(s);
         return;
     }
-    L.run_placeable = L.cfa && !s.diagonal_width;
+    // Samples of masked areas being counted for a black level go through
+    // the one-at-a-time placement, one tile after the other.
+    const bool counting_masked = !s.masked_sums.areas.empty();
+    L.run_placeable = L.cfa && !s.diagonal_width && !counting_masked;
     L.curve_size = std::min<size_t>(s.lin_table.size(), 4096);
     // Tiles write disjoint pixels, so they can be decoded side by side, unless
     // the diagonal layout moves samples about, or the half-size image folds
     // 2 x 2 blocks that could straddle two tiles into one pixel.
     const bool even_tiles = s.tile_width % 2 == 0 && s.tile_length % 2 == 0 && s.crop_top % 2 == 0 &&
                             s.crop_left % 2 == 0;
-    const bool side_by_side = !s.diagonal_width && (s.half_grid == 0 || even_tiles);
+    const bool side_by_side = !s.diagonal_width && !counting_masked && (s.half_grid == 0 || even_tiles);
 
     std::vector<TileJob> batch;
     int64_t trow = 0, tcol = 0;

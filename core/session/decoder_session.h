@@ -109,6 +109,30 @@ public:
     int ff_stuffing = 0;
     uint32_t dng_version = 0;
     TiffIfd raw_directory;            // the directory the raw data was chosen from
+    // The stored values a DNG loader passes in the raw directory's masked
+    // areas, counted per value and colour (per sample without a colour
+    // filter), for a black level measured there; no areas when none is to
+    // be measured.
+    struct MaskedSums {
+        std::vector<std::array<int, 4>> areas;  // top, left, bottom, right in stored sites
+        std::vector<uint64_t> counts;           // 4 x 65536 when areas are given
+        bool covers(int row, int col) const {
+            for (const auto& a : areas)
+                if (row >= a[0] && col >= a[1] && row < a[2] && col < a[3]) return true;
+            return false;
+        }
+        void add(int row, int col, int colour, unsigned v) {
+            if (colour < 0 || colour > 3 || v > 65535 || counts.empty() || !covers(row, col)) return;
+            ++counts[size_t(colour) << 16 | v];
+        }
+    } masked_sums;
+    // Where the image lies in a DNG's active area (its size here) once a
+    // trim of the opcode lists or the default crop took its edges: the
+    // black pattern, the later opcode lists and the lens corrections done
+    // after demosaic speak of the whole active area.
+    struct ActiveFrame {
+        int top = 0, left = 0, height = 0, width = 0;
+    } dng_frame;
     int packing_flags = 0;
     int foveon_file = 0;
     int merge_greens = 0;

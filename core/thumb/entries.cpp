@@ -91,7 +91,7 @@ int decode(DecoderSession& s) {
 
     allocate_image(s);
     s.seek(s.raw_offset);
-    run_loader(s, s.loader);
+    run_loader_and_dng_stored_stage(s);
     apply_dng_black_pattern(s);
     if (s.loader != LoaderId::dng_tiled_load_raw) apply_dng_opcode_lists(s);
     repair_bad_pixels(s);

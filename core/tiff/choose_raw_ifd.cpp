@@ -1,6 +1,8 @@
 // After a tree walk: which directory holds the raw image, which loader reads
 // it, whether the file is refused, and which secondary image is the
 // thumbnail.
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "core/identify/parsers.h"
@@ -153,7 +155,8 @@ void choose_raw_ifd(DecoderSession& s) {
         s.samples_per_pixel = d.samples;
         raw = i;
     }
-    s.diagonal_width *= (s.stored_width + 1) / 2;
+    // In 64 bits: a width near the largest int must not overflow here.
+    s.diagonal_width = int(std::min<int64_t>(int64_t(s.diagonal_width) * ((int64_t(s.stored_width) + 1) / 2), INT32_MAX));
     if (t.ifd_count > 0 && t.ifds[0].orientation) s.container_orientation = t.ifds[0].orientation;
     if (raw >= 0) s.raw_directory = t.ifds[raw];
     if (raw >= 0 && s.loader == LoaderId::none) select_loader(s, t.ifds[raw]);

@@ -91,6 +91,22 @@ void rgb_response(const Camera& camera, double out[4][3]) {
         for (size_t j = 0; j < 3; ++j) out[i][j] = under[i][j];
 }
 
+// The scene as the distorting lens shows it at a sensor site: the scene
+// between its four nearest sites, weighted by distance.
+Rgb distorted_sample(const Scene& scene, const Camera& camera, int row, int col, int height, int width) {
+    const auto at = undistorted(camera, row, col);
+    const double y = std::clamp(at[0], 0.0, double(height - 1)), x = std::clamp(at[1], 0.0, double(width - 1));
+    const int y0 = std::min(int(y), std::max(0, height - 2)), x0 = std::min(int(x), std::max(0, width - 2));
+    const int y1 = std::min(y0 + 1, height - 1), x1 = std::min(x0 + 1, width - 1);
+    const double ay = y - y0, ax = x - x0;
+    const Rgb a = scene.sample(y0, x0, height, width), b = scene.sample(y0, x1, height, width);
+    const Rgb c = scene.sample(y1, x0, height, width), d = scene.sample(y1, x1, height, width);
+    Rgb out{};
+    for (size_t k = 0; k < 3; ++k)
+        out[k] = (a[k] * (1 - ax) + b[k] * ax) * (1 - ay) + (c[k] * (1 - ax) + d[k] * ax) * ay;
+    return out;
+}
+
 int filter_index(const Camera& camera, int row, int col) {
     const int c = camera.color_at(row, col);
     return c > 2 && camera.colours < 4 ? 1 : c;  // a second green reads as green
@@ -129,6 +145,20 @@ double falloff(const Camera& camera, double row, double col) {
     // edge, 1 at the bottom or right.
     const double y = row / std::max(1, camera.height) - 0.5, x = col / std::max(1, camera.width) - 0.5;
     return 1.0 - camera.vignetting * (x * x + y * y) / 0.5;
+}
+
+std::array<double, 2> undistorted(const Camera& camera, double row, double col) {
+    if (camera.distortion == 0) return {row, col};
+    const double cy = 0.5 * (camera.height - 1), cx = 0.5 * (camera.visible_width() - 1);
+    const double m = std::sqrt(cx * cx + cy * cy);
+    const double y = (row - cy) / m, x = (col - cx) / m;
+    const double p = std::sqrt(x * x + y * y);
+    if (!(p > 0) || !(m > 0)) return {row, col};
+    // Solve u (1 + d u^2) = p by Newton's method from u = p.
+    double u = p;
+    for (int i = 0; i < 20; ++i) u -= (u * (1 + camera.distortion * u * u) - p) / (1 + 3 * camera.distortion * u * u);
+    const double scale = u / p;
+    return {cy + y * scale * m, cx + x * scale * m};
 }
 
 Light shot_light(const Camera& camera) {
@@ -174,7 +204,8 @@ Mosaic render_mosaic(const Scene& scene, const Camera& camera) {
             for (int k = 0; k < m.samples; ++k) {
                 double v = black + camera.black_cells[size_t((row & 1) * 2 + (col & 1))];
                 if (col < visible) {
-                    const Rgb rgb = scene.sample(row, col, m.height, visible);
+                    const Rgb rgb = camera.distortion == 0 ? scene.sample(row, col, m.height, visible)
+                                                           : distorted_sample(scene, camera, row, col, m.height, visible);
                     const int c = m.samples == 3 ? k : filter_index(camera, row, col);
                     double signal = 0;
                     for (int j = 0; j < 3; ++j) signal += rgb_to_cam[c][j] * rgb[j] * scene.exposure;
@@ -186,6 +217,16 @@ Mosaic render_mosaic(const Scene& scene, const Camera& camera) {
             }
         }
     }
+    const auto stick = [&](int top, int left, int bottom, int right, int value) {
+        for (int row = std::max(top, 0); row < std::min(bottom, m.height); ++row)
+            for (int col = std::max(left, 0); col < std::min(right, m.width); ++col)
+                for (int k = 0; k < m.samples; ++k)
+                    m.values[(size_t(row) * size_t(m.width) + size_t(col)) * size_t(m.samples) + size_t(k)] =
+                        static_cast<uint16_t>(std::clamp(value, 0, 65535));
+    };
+    for (const auto& b : camera.bad_sites) stick(b[0], b[1], b[0] + 1, b[1] + 1, camera.stuck_value);
+    for (const auto& b : camera.bad_rects) stick(b[0], b[1], b[2], b[3], camera.stuck_value);
+    for (const auto& b : camera.dead_sites) stick(b[0], b[1], b[0] + 1, b[1] + 1, 0);
     return m;
 }
 

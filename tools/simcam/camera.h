@@ -65,6 +65,25 @@ struct Camera {
     // DNG: the frame to show, {top, left, height, width} in sensor sites;
     // a height of 0 writes no crop.
     std::array<int, 4> default_crop{};
+    // Defective sites that read `stuck_value` whatever the light: single
+    // sites {row, col} and rectangles {top, left, bottom, right} (bottom and
+    // right excluded). DNG writers list them in opcode list 1 for repair.
+    std::vector<std::array<int, 2>> bad_sites;
+    std::vector<std::array<int, 4>> bad_rects;
+    int stuck_value = 4095;
+    // DNG: a trim in opcode list 1 to {top, left, bottom, right} of the
+    // stored sites; a bottom of 0 writes none.
+    std::array<int, 4> trim{};
+    // Dead sites that read 0; DNG writers mark 0 as a defect in list 1.
+    std::vector<std::array<int, 2>> dead_sites;
+    // DNG with masked columns: the picture is given as the active area and
+    // the covered columns as masked areas; with this set, no black level is
+    // stored, so a reader must measure it there.
+    bool black_only_in_masked_area = false;
+    // Radial lens distortion: the scene point at normalised distance u from
+    // the picture's centre (1 at the corners) lands at u (1 + distortion u^2)
+    // on the sensor. DNG writers store the warp (opcode list 3) that undoes it.
+    double distortion = 0;
     double noise_sigma = 0;  // standard deviation in raw units; 0 = noiseless
     uint64_t seed = 1;       // noise is deterministic per seed
 
@@ -102,6 +121,10 @@ struct Mosaic {
 };
 
 Mosaic render_mosaic(const Scene& scene, const Camera& camera);
+
+// Where the scene point seen by the sensor site (row, col) lies in the
+// picture, through the camera's lens distortion (the site itself without).
+std::array<double, 2> undistorted(const Camera& camera, double row, double col);
 
 // Share of the light left by the lens falloff at (row, col).
 double falloff(const Camera& camera, double row, double col);

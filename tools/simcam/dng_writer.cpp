@@ -1,6 +1,8 @@
 // Digital negative files: one raw directory in IFD0, either an uncompressed
 // strip or a grid of lossless JPEG tiles (two components per tile line).
 #include <cstring>
+#include <functional>
+#include <string>
 #include <stdexcept>
 #include <utility>
 
@@ -21,6 +23,20 @@ void put_be_double(std::vector<uint8_t>& out, double d) {
     put_be(out, bits, 8);
 }
 
+// An opcode list (big-endian in every file) of {id, parameters}.
+std::vector<uint8_t> opcode_list(const std::vector<std::pair<uint32_t, std::vector<uint8_t>>>& opcodes) {
+    std::vector<uint8_t> list;
+    put_be(list, opcodes.size(), 4);
+    for (const auto& [id, params] : opcodes) {
+        put_be(list, id, 4);
+        put_be(list, 0x01030000, 4);  // version 1.3
+        put_be(list, 0, 4);           // flags
+        put_be(list, params.size(), 4);
+        list.insert(list.end(), params.begin(), params.end());
+    }
+    return list;
+}
+
 // Opcode list 2 holding one gain map over the whole frame that undoes the
 // camera's lens falloff (lists are big-endian in every file).
 std::vector<uint8_t> gain_map_list(const Camera& cam) {
@@ -38,14 +54,56 @@ std::vector<uint8_t> gain_map_list(const Camera& cam) {
             std::memcpy(&bits, &gain, 4);
             put_be(params, bits, 4);
         }
-    std::vector<uint8_t> list;
-    put_be(list, 1, 4);           // one opcode
-    put_be(list, 9, 4);           // gain map
-    put_be(list, 0x01030000, 4);  // version 1.3
-    put_be(list, 0, 4);           // flags
-    put_be(list, params.size(), 4);
-    list.insert(list.end(), params.begin(), params.end());
-    return list;
+    return opcode_list({{9, params}});
+}
+
+// Phase of the colour pattern as the bad-pixel opcodes give it: 0 when the
+// top left site is red, 1 green on a red row, 2 green on a blue row, 3 blue.
+uint32_t bayer_phase(const Camera& cam) {
+    const int corner = cam.color_at(0, 0);
+    if (corner == 0) return 0;
+    if (corner == 2) return 3;
+    return cam.color_at(0, 1) == 0 ? 1 : 2;
+}
+
+// Opcode list 1: the defective sites, repaired from their neighbours, and
+// the trim.
+std::vector<uint8_t> bad_pixel_list(const Camera& cam) {
+    std::vector<std::pair<uint32_t, std::vector<uint8_t>>> opcodes;
+    if (!cam.dead_sites.empty()) {
+        std::vector<uint8_t> params;
+        put_be(params, 0, 4);  // sites reading 0 are defects
+        put_be(params, bayer_phase(cam), 4);
+        opcodes.emplace_back(4, params);
+    }
+    if (!cam.bad_sites.empty() || !cam.bad_rects.empty()) {
+        std::vector<uint8_t> params;
+        put_be(params, bayer_phase(cam), 4);
+        put_be(params, cam.bad_sites.size(), 4);
+        put_be(params, cam.bad_rects.size(), 4);
+        for (const auto& b : cam.bad_sites)
+            for (int v : b) put_be(params, uint32_t(v), 4);
+        for (const auto& b : cam.bad_rects)
+            for (int v : b) put_be(params, uint32_t(v), 4);
+        opcodes.emplace_back(5, params);
+    }
+    if (cam.trim[2] > 0) {
+        std::vector<uint8_t> params;
+        for (int v : cam.trim) put_be(params, uint32_t(v), 4);
+        opcodes.emplace_back(6, params);
+    }
+    return opcode_list(opcodes);
+}
+
+// Opcode list 3: the rectilinear warp that undoes the lens distortion, one
+// set of coefficients for every plane, centred on the picture.
+std::vector<uint8_t> warp_list(const Camera& cam) {
+    std::vector<uint8_t> params;
+    put_be(params, 1, 4);
+    for (double v : {1.0, cam.distortion, 0.0, 0.0, 0.0, 0.0}) put_be_double(params, v);
+    put_be_double(params, 0.5);
+    put_be_double(params, 0.5);
+    return opcode_list({{1, params}});
 }
 
 }  // namespace
@@ -62,7 +120,9 @@ std::vector<TiffEntry> dng_entries(const TiffWriter& w, const Camera& cam) {
     e.push_back(w.shorts(274, {1}));
     e.push_back(w.bytes_entry(50706, kByte, {1, 4, 0, 0}));
     e.push_back(w.ascii(50708, cam.make + " " + cam.model));
-    if (cam.black_cells == std::array<int, 4>{}) {
+    if (cam.black_only_in_masked_area && cam.masked_columns > 0) {
+        // No black level: the reader measures it in the masked area.
+    } else if (cam.black_cells == std::array<int, 4>{}) {
         e.push_back(w.longs(50714, {static_cast<uint32_t>(cam.black)}));
     } else {
         std::vector<uint32_t> cells;
@@ -77,7 +137,15 @@ std::vector<TiffEntry> dng_entries(const TiffWriter& w, const Camera& cam) {
         e.push_back(w.longs(50719, {uint32_t(crop[1]), uint32_t(crop[0])}));  // across, then down
         e.push_back(w.longs(50720, {uint32_t(crop[3]), uint32_t(crop[2])}));
     }
+    if (cam.masked_columns > 0) {
+        const auto rows = uint32_t(cam.height), visible = uint32_t(cam.visible_width()), all = uint32_t(cam.width);
+        e.push_back(w.longs(50829, {0, 0, rows, visible}));
+        e.push_back(w.longs(50830, {0, visible, rows, all}));
+    }
+    if (!cam.bad_sites.empty() || !cam.bad_rects.empty() || !cam.dead_sites.empty() || cam.trim[2] > 0)
+        e.push_back(w.bytes_entry(51008, kUndefined, bad_pixel_list(cam)));
     if (cam.vignetting != 0) e.push_back(w.bytes_entry(51009, kUndefined, gain_map_list(cam)));
+    if (cam.distortion != 0) e.push_back(w.bytes_entry(51022, kUndefined, warp_list(cam)));
     if (!cam.dual_profile) {
         e.push_back(w.srationals(50721, matrix));
         e.push_back(w.shorts(50778, {21}));  // D65
@@ -136,15 +204,21 @@ std::vector<uint8_t> write_dng(const Mosaic& m, const Camera& cam) {
     return detail::layout(build, {strip});
 }
 
-std::vector<uint8_t> write_dng_ljpeg(const Mosaic& m, const Camera& cam, int tile_width, int tile_length) {
+namespace {
+
+// A DNG whose data lies in a grid of tiles, each encoded by `encode` from
+// its samples (row-major, tile_width x tile_length).
+std::vector<uint8_t> write_dng_tiles(const Mosaic& m, const Camera& cam, int tile_width, int tile_length, int bits,
+                                     int compression, const char* who,
+                                     const std::function<std::vector<uint8_t>(const std::vector<uint16_t>&)>& encode) {
     // Default: a 2 x 2 grid, so there is always more than one tile.
     if (tile_width <= 0) tile_width = m.width / 2;
     if (tile_length <= 0) tile_length = m.height / 2;
     if (tile_width < 2 || tile_width % 2 || tile_length < 1 || m.width % tile_width || m.height % tile_length)
-        throw std::invalid_argument("write_dng_ljpeg: tiles must divide the image, even width");
+        throw std::invalid_argument(std::string(who) + ": tiles must divide the image, even width");
     const int across = m.width / tile_width;
     const int down = m.height / tile_length;
-    if (across * down < 2) throw std::invalid_argument("write_dng_ljpeg: needs at least two tiles");
+    if (across * down < 2) throw std::invalid_argument(std::string(who) + ": needs at least two tiles");
 
     std::vector<std::vector<uint8_t>> tiles;
     std::vector<uint32_t> counts;
@@ -154,12 +228,7 @@ std::vector<uint8_t> write_dng_ljpeg(const Mosaic& m, const Camera& cam, int til
             tile.reserve(static_cast<size_t>(tile_width) * tile_length);
             for (int r = 0; r < tile_length; ++r)
                 for (int c = 0; c < tile_width; ++c) tile.push_back(m.at(ty * tile_length + r, tx * tile_width + c));
-            LjpegFrame f;
-            f.wide = tile_width / 2;
-            f.high = tile_length;
-            f.components = 2;
-            f.bits = cam.bits;
-            tiles.push_back(encode_ljpeg(f, tile));
+            tiles.push_back(encode(tile));
             counts.push_back(static_cast<uint32_t>(tiles.back().size()));
         }
     }
@@ -167,7 +236,7 @@ std::vector<uint8_t> write_dng_ljpeg(const Mosaic& m, const Camera& cam, int til
         TiffWriter w(true);
         const size_t first_ifd = w.header();
         const uint32_t exif = detail::write_exif(w, {});
-        auto e = detail::raw_image_entries(w, m, cam.bits, 7);
+        auto e = detail::raw_image_entries(w, m, bits, compression);
         auto extra = detail::dng_entries(w, cam);
         e.insert(e.end(), extra.begin(), extra.end());
         e.push_back(w.longs(322, {static_cast<uint32_t>(tile_width)}));
@@ -179,6 +248,34 @@ std::vector<uint8_t> write_dng_ljpeg(const Mosaic& m, const Camera& cam, int til
         return w;
     };
     return detail::layout(build, tiles);
+}
+
+}  // namespace
+
+std::vector<uint8_t> write_dng_ljpeg(const Mosaic& m, const Camera& cam, int tile_width, int tile_length) {
+    if (tile_width <= 0) tile_width = m.width / 2;
+    if (tile_length <= 0) tile_length = m.height / 2;
+    return write_dng_tiles(m, cam, tile_width, tile_length, cam.bits, 7, "write_dng_ljpeg",
+                           [&](const std::vector<uint16_t>& tile) {
+                               LjpegFrame f;
+                               f.wide = tile_width / 2;
+                               f.high = tile_length;
+                               f.components = 2;
+                               f.bits = cam.bits;
+                               return encode_ljpeg(f, tile);
+                           });
+}
+
+std::vector<uint8_t> write_dng_plain_tiles(const Mosaic& m, const Camera& cam, int tile_width, int tile_length) {
+    return write_dng_tiles(m, cam, tile_width, tile_length, 16, 1, "write_dng_plain_tiles",
+                           [](const std::vector<uint16_t>& tile) {
+                               std::vector<uint8_t> bytes;
+                               for (uint16_t v : tile) {
+                                   bytes.push_back(static_cast<uint8_t>(v));  // little-endian, as the file
+                                   bytes.push_back(static_cast<uint8_t>(v >> 8));
+                               }
+                               return bytes;
+                           });
 }
 
 }  // namespace ostel::simcam

@@ -43,6 +43,8 @@ std::vector<uint8_t> write_raw(Format f, const Mosaic& m, const Camera& cam);
 std::vector<uint8_t> write_cr2(const Mosaic& m, const Camera& cam);
 std::vector<uint8_t> write_dng(const Mosaic& m, const Camera& cam);
 std::vector<uint8_t> write_dng_ljpeg(const Mosaic& m, const Camera& cam, int tile_width = 0, int tile_length = 0);
+// Uncompressed 16-bit samples in a grid of tiles (read by the DNG tile loader).
+std::vector<uint8_t> write_dng_plain_tiles(const Mosaic& m, const Camera& cam, int tile_width = 0, int tile_length = 0);
 std::vector<uint8_t> write_dng_deflate_float(const Mosaic& m, const Camera& cam, int float_bits = 32);
 std::vector<uint8_t> write_dng_linear_lossy(const Mosaic& m, const Camera& cam);
 // JPEG XL tiles of one or three samples per site; distance 0 is lossless.
