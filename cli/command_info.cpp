@@ -146,6 +146,7 @@ void write_json(JsonWriter& j, const InfoResult& r, const DecoderSession& s) {
     j.field("loader", std::string(core::loader_name(s.loader)));
     j.field("raw_count", s.raw_count);
     j.field("dng_version", s.dng_version);
+    j.field("baseline_exposure", s.baseline_exposure);
     auto numbers = [&j](const float* values, int count) {
         j.begin_array();
         for (int i = 0; i < count; ++i) j.value(double(values[i]));
@@ -189,6 +190,11 @@ void write_text(std::ostream& out, const InfoResult& r, const DecoderSession& s)
     if (r.data_errors) out << "  Data errors: " << r.data_errors << " (the image is incomplete)\n";
     out << "  Loader:      " << core::loader_name(s.loader) << " (compression " << s.compression << ")\n";
     out << "  Orientation: " << orientation_text(s.orientation) << "\n";
+    if (s.baseline_exposure != 0) {
+        char stops[32];
+        std::snprintf(stops, sizeof stops, "%+.2f", s.baseline_exposure);
+        out << "  Exposure:    " << stops << " stops (the DNG's baseline exposure, the default exposure)\n";
+    }
     if (s.thumb_offset)
         out << "  Thumbnail:   " << s.thumb_length << " bytes at " << s.thumb_offset << ", " << s.thumb_width << " x "
             << s.thumb_height << "\n";

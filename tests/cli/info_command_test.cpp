@@ -44,7 +44,7 @@ TEST(InfoCommand, JsonRecordsForIdentifiedAndRefusedFiles) {
     for (const char* key : {"model_extra", "artist", "exposure_time", "f_number", "focal_length", "orientation",
                             "stored_width", "stored_height", "crop_top", "crop_left", "pixel_aspect",
                             "color_count", "color_letters", "black_level", "white_level", "bits_per_sample",
-                            "compression", "raw_count", "dng_version", "as_shot_mul", "daylight_mul",
+                            "compression", "raw_count", "dng_version", "baseline_exposure", "as_shot_mul", "daylight_mul",
                             "cam_to_out", "no_camera_matrix"})
         EXPECT_TRUE(cr2.contains(key)) << key;
     EXPECT_EQ(all[1]["status"], "refused");
@@ -65,4 +65,10 @@ TEST(InfoCommand, UsageErrorsAndPlainText) {
     EXPECT_NE(text.out.find("ISO 640, 1/400 s, f/22, 22 mm"), std::string::npos) << text.out;
     EXPECT_NE(text.out.find("black 128, white 4095"), std::string::npos) << text.out;
     EXPECT_NE(text.out.find("Orientation: upright"), std::string::npos) << text.out;
+    EXPECT_EQ(text.out.find("Exposure:"), std::string::npos) << "a file without a suggested exposure";
+
+    const std::string phone = ostel::test::samples_dir() + "/real/google_pixel7_crop.dng";
+    if (ostel::test::samples_dir().empty() || !std::ifstream(phone)) GTEST_SKIP() << "real samples absent";
+    const InfoRun dng = info({phone});
+    EXPECT_NE(dng.out.find("Exposure:    +2.67 stops"), std::string::npos) << dng.out;
 }
