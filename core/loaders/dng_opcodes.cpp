@@ -506,7 +506,7 @@ std::vector<std::string> apply_dng_opcodes(DecoderSession& s, const std::vector<
     int64_t repair_work_left = kRepairWorkBase + kRepairWorkPerSite * int64_t(std::max(s.height, 0)) * std::max(s.width, 0);
     ParamReader head(list.data(), list.size());
     const uint32_t count = head.u32();
-    if (!head.ok() && !after_demosaic) left_out.push_back("a damaged opcode list");
+    if (!head.ok() && !after_demosaic) left_out.push_back("the rest of a damaged list");
     size_t at = 4;
     for (uint32_t i = 0; i < count && head.ok(); ++i) {
         if (i == kMaxAppliedOpcodes) {
@@ -520,7 +520,7 @@ std::vector<std::string> apply_dng_opcodes(DecoderSession& s, const std::vector<
         const uint32_t flags = op.u32();
         const uint32_t bytes = op.u32();
         if (!op.ok() || bytes > op.left()) {
-            if (!after_demosaic) left_out.push_back("a damaged opcode list");
+            if (!after_demosaic) left_out.push_back("the rest of a damaged list");
             break;
         }
         at += 16;
@@ -553,12 +553,21 @@ std::vector<std::string> apply_dng_opcodes(DecoderSession& s, const std::vector<
     return left_out;
 }
 
+namespace {
+
+// "FILE: DNG opcode list 3: WarpRectilinear (optional) not applied"
+void warn_not_applied(const DecoderSession& s, int list_number, const std::string& what) {
+    std::cerr << s.file_name << (s.file_name.empty() ? "" : ": ") << "DNG opcode list " << list_number << ": "
+              << what << " not applied\n";
+}
+
+}  // namespace
+
 void apply_dng_warps_after_demosaic(DecoderSession& s) {
     const TagRef& ref = s.raw_directory.ref(DngRef::opcodes3);
     if (!s.dng_version || !s.cfa_pattern || s.image.empty() || !ref.present()) return;
     for (const std::string& name : apply_dng_opcodes(s, read_opcode_bytes(s, ref), 3, true))
-        std::cerr << s.file_name << (s.file_name.empty() ? "" : ": ") << "DNG opcode " << name
-                  << " of list 3 not applied\n";
+        warn_not_applied(s, 3, name);
 }
 
 void apply_dng_opcode_list(DecoderSession& s, int list_number) {
@@ -567,8 +576,7 @@ void apply_dng_opcode_list(DecoderSession& s, int list_number) {
                                                                : DngRef::opcodes3);
     if (!ref.present()) return;
     for (const std::string& name : apply_dng_opcodes(s, read_opcode_bytes(s, ref), list_number))
-        std::cerr << s.file_name << (s.file_name.empty() ? "" : ": ") << "DNG opcode " << name << " of list "
-                  << list_number << " not applied\n";
+        warn_not_applied(s, list_number, name);
 }
 
 }  // namespace ostel::core
