@@ -553,12 +553,15 @@ std::vector<std::string> apply_dng_opcodes(DecoderSession& s, const std::vector<
     return left_out;
 }
 
+void warn_dng(const DecoderSession& s, const std::string& text) {
+    std::cerr << s.file_name << (s.file_name.empty() ? "" : ": ") << text << "\n";
+}
+
 namespace {
 
 // "FILE: DNG opcode list 3: WarpRectilinear (optional) not applied"
 void warn_not_applied(const DecoderSession& s, int list_number, const std::string& what) {
-    std::cerr << s.file_name << (s.file_name.empty() ? "" : ": ") << "DNG opcode list " << list_number << ": "
-              << what << " not applied\n";
+    warn_dng(s, "DNG opcode list " + std::to_string(list_number) + ": " + what + " not applied");
 }
 
 }  // namespace

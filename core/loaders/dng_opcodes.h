@@ -41,6 +41,10 @@ void apply_dng_opcode_list(DecoderSession& s, int list_number);
 // the default crop took. Nothing for other files.
 void apply_dng_warps_after_demosaic(DecoderSession& s);
 
+// Tells the user about a part of a DNG that is not used ("FILE: text" on
+// the standard error), the one form every DNG stage warns in.
+void warn_dng(const DecoderSession& s, const std::string& text);
+
 // Reads the bytes of an opcode list entry (empty when absent or outside the file).
 std::vector<uint8_t> read_opcode_bytes(DecoderSession& s, const TagRef& ref);
 

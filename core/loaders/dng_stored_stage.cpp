@@ -7,7 +7,6 @@
 // table is held back while they run so that list 1 sees the stored values.
 #include <algorithm>
 #include <cmath>
-#include <iostream>
 #include <new>
 
 #include "core/loaders/dng_levels.h"
@@ -25,10 +24,6 @@ bool row_loader(LoaderId id) {
     return id == LoaderId::adobe_dng_load_raw_nc || id == LoaderId::dng_lossless_tiles_load_raw;
 }
 
-void warn(const DecoderSession& s, const char* what) {
-    std::cerr << s.file_name << (s.file_name.empty() ? "" : ": ") << what << "\n";
-}
-
 // The part of the linearisation table the row loaders pass samples through.
 constexpr size_t kCurveEntries = 4096;
 
@@ -41,7 +36,7 @@ void start_dng_masked_black(DecoderSession& s) {
     if (!s.dng_version || s.diagonal_width || !ref.present() || d.ref(DngRef::black).present()) return;
     const std::vector<double> v = read_entry_numbers(s, ref, 4 * kMaxMaskedAreas);
     if (ref.count % 4 || ref.count > 4 * kMaxMaskedAreas || v.size() != ref.count) {
-        warn(s, "DNG masked areas ignored: not a list of rectangles");
+        warn_dng(s, "DNG masked areas ignored: not a list of rectangles");
         return;
     }
     const int64_t active_bottom = int64_t(s.crop_top) + s.height, active_right = int64_t(s.crop_left) + s.width;
@@ -54,7 +49,7 @@ void start_dng_masked_black(DecoderSession& s) {
         const bool overlaps = inside && top < active_bottom && bottom > s.crop_top && left < active_right &&
                               right > s.crop_left;
         if (!inside || overlaps) {
-            warn(s, "DNG masked areas ignored: an area lies outside the sensor or over the picture");
+            warn_dng(s, "DNG masked areas ignored: an area lies outside the sensor or over the picture");
             return;
         }
         areas.push_back({int(top), int(left), int(bottom), int(right)});

@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cmath>
 #include <exception>
-#include <iostream>
 
 #include "core/loaders/dng_levels.h"
 #include "core/loaders/dng_opcodes.h"
@@ -147,8 +146,7 @@ void dng_tiled_load_raw(DecoderSession& s) {
     if (!storable) s.masked_sums = DecoderSession::MaskedSums{};
     const bool as_stored = storable && (list1 || !s.masked_sums.areas.empty());
     if (list1 && !storable)
-        std::cerr << s.file_name << (s.file_name.empty() ? "" : ": ")
-                  << "DNG opcode list 1 not applied: it needs integer samples of up to 16 bits\n";
+        warn_dng(s, "DNG opcode list 1: not applied, it needs integer samples of up to 16 bits");
     const double file_size = double(s.file_size());
     bool told = false;
     for (size_t first = 0; first < offsets.size();) {
@@ -198,9 +196,7 @@ void dng_tiled_load_raw(DecoderSession& s) {
             }
             if (job.cut) ++s.short_read_count;
             if (!job.decoded) {
-                if (!told)
-                    std::cerr << s.file_name << (s.file_name.empty() ? "" : ": ") << "DNG tile not decoded: " << job.why
-                              << "\n";
+                if (!told) warn_dng(s, "DNG tile not decoded: " + job.why);
                 told = true;
                 count_undecodable(s);
                 continue;
