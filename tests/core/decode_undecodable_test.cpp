@@ -76,41 +76,34 @@ TEST(UndecodableData, TiledUncompressedDngWithCompressedTilesIsCounted) {
     EXPECT_GT(s.short_read_count, 0);
 }
 
-TEST(UndecodableData, JpegXlTilesOfAnotherSizeThanTheDirectorySaysAreCounted) {
-    // The directory's tile width or length halved: every stream now holds
-    // an image larger than its tile, which is refused, not cropped or
-    // decoded into a buffer sized by the stream.
-    for (const uint8_t tag : {uint8_t(0x42), uint8_t(0x43)}) {  // TileWidth (322), TileLength (323)
-        std::vector<uint8_t> file = simulated(Format::dng_jxl);
-        // LONG, count 1, value 64, little-endian.
-        ASSERT_EQ(replace_all(file, {tag, 0x01, 0x04, 0x00, 0x01, 0x00, 0x00, 0x00, 0x40, 0x00, 0x00, 0x00},
-                              {tag, 0x01, 0x04, 0x00, 0x01, 0x00, 0x00, 0x00, 0x20, 0x00, 0x00, 0x00}),
-                  1);
-        DecoderSession s;
-        s.input = ostel::core::ByteSource(std::move(file));
-        ostel::core::decode(s);
-        ASSERT_NE(s.raw_count, 0);
-        EXPECT_GT(s.short_read_count, 0);
-        EXPECT_TRUE(image_is_zero(s));
-    }
-}
-
-TEST(UndecodableData, LossyJpegTilesSmallerThanTheirPlaceAreCounted) {
-    // The directory's tiles made twice as wide or long as the 64 x 64 JPEG
-    // streams they hold: the rest of each tile would stay empty, so the
-    // decode must not pass for complete.
-    for (const uint8_t tag : {uint8_t(0x42), uint8_t(0x43)}) {  // TileWidth (322), TileLength (323)
-        Camera camera = camera_for(Format::dng_linear_lossy, 192, 160);
-        std::vector<uint8_t> file = write_raw(Format::dng_linear_lossy, render_mosaic(Scene{}, camera), camera);
-        ASSERT_EQ(replace_all(file, {tag, 0x01, 0x04, 0x00, 0x01, 0x00, 0x00, 0x00, 0x40, 0x00, 0x00, 0x00},
-                              {tag, 0x01, 0x04, 0x00, 0x01, 0x00, 0x00, 0x00, 0x80, 0x00, 0x00, 0x00}),
-                  1);
-        DecoderSession s;
-        s.input = ostel::core::ByteSource(std::move(file));
-        ostel::core::decode(s);
-        ASSERT_NE(s.raw_count, 0);
-        EXPECT_GT(s.short_read_count, 0);
-    }
+TEST(UndecodableData, TilesOfAnotherSizeThanTheirStreamsAreCounted) {
+    // The directory's tile width or length changed under 64 x 64 streams.
+    // Halved, every JPEG XL stream holds an image larger than its tile,
+    // which is refused, not cropped or decoded into a buffer sized by the
+    // stream. Doubled, every lossy JPEG stream is smaller than its tile,
+    // whose rest would stay empty: the decode must not pass for complete.
+    const struct {
+        Format format;
+        int width, height;
+        uint8_t tile;  // the new tile width or length
+        bool refused;  // every tile refused: nothing placed
+    } cases[] = {{Format::dng_jxl, 64, 48, 0x20, true}, {Format::dng_linear_lossy, 192, 160, 0x80, false}};
+    for (const auto& c : cases)
+        for (const uint8_t tag : {uint8_t(0x42), uint8_t(0x43)}) {  // TileWidth (322), TileLength (323)
+            Camera camera = camera_for(c.format, c.width, c.height);
+            camera.noise_sigma = 4;
+            std::vector<uint8_t> file = write_raw(c.format, render_mosaic(Scene{}, camera), camera);
+            // LONG, count 1, value 64, little-endian.
+            ASSERT_EQ(replace_all(file, {tag, 0x01, 0x04, 0x00, 0x01, 0x00, 0x00, 0x00, 0x40, 0x00, 0x00, 0x00},
+                                  {tag, 0x01, 0x04, 0x00, 0x01, 0x00, 0x00, 0x00, c.tile, 0x00, 0x00, 0x00}),
+                      1);
+            DecoderSession s;
+            s.input = ostel::core::ByteSource(std::move(file));
+            ostel::core::decode(s);
+            ASSERT_NE(s.raw_count, 0);
+            EXPECT_GT(s.short_read_count, 0) << int(c.format) << " tag " << int(tag);
+            if (c.refused) EXPECT_TRUE(image_is_zero(s));
+        }
 }
 
 TEST(UndecodableData, JpegXlTilesOfIntegersDeeperThan16BitsAreRefusedWithTheReason) {
