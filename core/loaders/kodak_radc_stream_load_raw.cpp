@@ -11,6 +11,7 @@ namespace ostel::core {
 
 void kodak_radc_stream_load_raw(DecoderSession& s) {
     s.raw_count = 0;
+    count_undecodable(s);
 }
 
 }  // namespace ostel::core

@@ -3,9 +3,11 @@
 // every loader of this family on truncated data.
 #include <gtest/gtest.h>
 
+#include <set>
+#include <string_view>
 #include <vector>
 
-#include "core/loaders/loaders.h"
+#include "core/loaders/loader_registry.h"
 #include "tests/core/loaders_fixture.h"
 
 using ostel::core::LoaderId;
@@ -237,22 +239,28 @@ TEST(AdobeDngUncompressedLoader, PackedRowsStartOnByteBoundaries) {
     EXPECT_EQ(deep.s.short_read_count, 1);  // samples it cannot hold are not a decoded image
 }
 
+TEST(RawLoaders, RegistryNamesEachLoaderOnce) {
+    std::set<std::string_view> names;
+    for (const ostel::core::LoaderEntry& entry : ostel::core::kLoaderRegistry) {
+        EXPECT_EQ(ostel::core::loader_name(entry.id), entry.name);
+        EXPECT_EQ(ostel::core::loader_by_name(entry.name), entry.id) << entry.name;
+        if (entry.id == LoaderId::none) continue;
+        EXPECT_TRUE(names.insert(entry.name).second) << entry.name;
+    }
+    EXPECT_EQ(ostel::core::loader_by_name("no_such_load_raw"), LoaderId::none);
+}
+
 TEST(RawLoaders, TruncatedDataIsCountedAndEndsCleanly) {
-    const LoaderId ids[] = {LoaderId::packed_bits_load_raw, LoaderId::unpacked_load_raw,
-                            LoaderId::eight_bit_load_raw, LoaderId::nokia_load_raw,
-                            LoaderId::canon_compressed_load_raw, LoaderId::nikon_huffman_load_raw,
-                            LoaderId::pentax_table_load_raw, LoaderId::olympus_adaptive_load_raw,
-                            LoaderId::sony_arw_huffman_load_raw, LoaderId::sony_arw2_load_raw,
-                            LoaderId::panasonic_block_load_raw, LoaderId::fuji_load_raw,
-                            LoaderId::adobe_dng_load_raw_nc};
-    for (const LoaderId id : ids) {
+    // Every registered loader, handed a few bytes of junk in place of its data.
+    for (const ostel::core::LoaderEntry& entry : ostel::core::kLoaderRegistry) {
+        if (!entry.load) continue;
         LoaderSession t(64, 64, 60, 60, 2, 2);
         t.s.bits_per_sample = 12;
         t.s.samples_per_pixel = 1;
         t.s.diagonal_width = 30;
         t.file({0x5A, 0xA5, 0x5A, 0xA5, 0x5A, 0xA5, 0x5A, 0xA5});
-        ostel::core::run_loader(t.s, id);
-        EXPECT_GE(t.s.short_read_count, 1) << ostel::core::loader_name(id);
+        ostel::core::run_loader(t.s, entry.id);
+        EXPECT_GE(t.s.short_read_count, 1) << entry.name;
     }
     // Without its key header the SRF loader leaves the image alone and says so.
     LoaderSession t(64, 64, 60, 60);
